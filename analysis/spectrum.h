@@ -1,0 +1,42 @@
+// The spectrum analyser: an 8192-point single-precision FFT of one block of left-channel
+// samples, published as a normalised 4096-bin magnitude spectrum in spectrumData.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+constexpr size_t FFT_SIZE = 8192;
+constexpr size_t SPECTRUM_BINS = 4096;
+constexpr float PEAK_FLOOR = 1e-8f;
+constexpr float NORMALISE_THRESHOLD = 1e-6f;
+
+struct SpectrumPeak {
+    size_t bin;
+    float magnitude;  // before normalisation, never below PEAK_FLOOR
+};
+
+// Returns Blackman coefficient i of the 8192-point window, with the table's exact precisions.
+float blackmanCoefficient(size_t i);
+
+// Fills windowTable once; later calls leave it untouched.
+void initWindowTable();
+
+// Returns the forward, unnormalised DFT of input, computed by FFTW with a fresh plan.
+std::vector<std::complex<float>> computeFFT(const std::vector<std::complex<float>>& input);
+
+// Returns the magnitudes of the lower half of a spectrum (bins 0 .. SPECTRUM_BINS - 1).
+std::vector<float> binMagnitudes(const std::vector<std::complex<float>>& spectrum);
+
+// Returns the strongest bin: strictly greater than the floor and all lower bins, so ties go low.
+SpectrumPeak findPeak(const std::vector<float>& magnitudes);
+
+// Divides every magnitude by the peak, or zeroes them all when the peak is at or below the threshold.
+void normaliseMagnitudes(std::vector<float>& magnitudes, float peakMagnitude);
+
+// Returns the frequency of a bin in single precision: bin x rate / FFT_SIZE.
+float binFrequency(size_t bin, int32_t sampleRate);
+
+// Analyses count samples: publishes the spectrum and writes the peak to the debugger output.
+void processFFT(const float* values, size_t count, int32_t sampleRate);

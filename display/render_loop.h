@@ -1,0 +1,11 @@
+// The render loop: redraws waveformSurface with the waveform and spectrum traces until
+// renderRunning is cleared or the surface's close flag is set.
+#pragma once
+
+struct GLFWwindow;
+
+// Runs the render loop; the body of renderThread.
+void renderLoop();
+
+// Draws one frame of both traces into window and presents it.
+void drawTraces(GLFWwindow* window);

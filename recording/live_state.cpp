@@ -1,0 +1,22 @@
+#include "recording/live_state.h"
+
+std::atomic<bool> isRecording{false};
+std::atomic<bool> captureActive{false};
+std::atomic<bool> renderRunning{true};
+std::atomic<float> inputLevel{0.0f};
+
+std::vector<int16_t> waveformLeft;
+std::mutex waveformMutex;
+std::vector<float> fftInputBuffer;
+std::mutex fftInputMutex;
+std::vector<float> spectrumData;
+std::mutex spectrumMutex;
+
+std::wstring outputPath = L"output.wav";
+int32_t captureSampleRate = 44100;
+std::vector<float> windowTable;
+
+std::thread renderThread;
+HWND mainWindow = nullptr;
+GLFWwindow* waveformSurface = nullptr;
+GLFWwindow* spectrumSurface = nullptr;

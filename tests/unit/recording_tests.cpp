@@ -1,0 +1,370 @@
+// Recording engine: PCM conversion, the WAV header bytes and the packet pipeline, against real
+// files, a real window's message queue and the real debugger output channel.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analysis/spectrum.h"
+#include "debug_monitor.h"
+#include "recording/live_state.h"
+#include "recording/packet.h"
+#include "recording/pcm.h"
+#include "recording/wav_header.h"
+#include "test_window.h"
+#include "temp_dir.h"
+
+namespace {
+
+uint32_t le32(const std::vector<unsigned char>& b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+uint16_t le16(const std::vector<unsigned char>& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+
+std::vector<unsigned char> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void resetLiveState() {
+    { std::lock_guard<std::mutex> g(waveformMutex); waveformLeft.clear(); }
+    { std::lock_guard<std::mutex> g(fftInputMutex); fftInputBuffer.clear(); }
+    { std::lock_guard<std::mutex> g(spectrumMutex); spectrumData.clear(); }
+    inputLevel.store(0.0f);
+    captureSampleRate = 48000;
+}
+
+// A distinct value for every sample index, so misplaced or reordered samples show.
+float sampleAt(size_t index) { return std::sin(0.001f * static_cast<float>(index * index % 100003)) * 0.9f; }
+
+std::vector<float> interleavedPacket(uint32_t frames, int channels, size_t firstFrame = 0) {
+    std::vector<float> packet(static_cast<size_t>(frames) * channels);
+    for (size_t f = 0; f < frames; ++f)
+        for (int c = 0; c < channels; ++c) packet[f * channels + c] = sampleAt((firstFrame + f) * 7 + c);
+    return packet;
+}
+
+}  // namespace
+
+// ---- floatToPcm16 -------------------------------------------------------------------------------
+
+struct PcmCase {
+    float input;
+    int16_t expected;
+};
+
+TEST(FloatToPcm16, ConvertsTheTableOfValues) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const PcmCase cases[] = {
+        {1.5f, 32767},   {1.0f, 32767},    {0.99999f, 32766}, {0.5f, 16383},
+        {-0.5f, -16383}, {-1.0f, -32767},  {-1.5f, -32767},   {0.00001f, 0},
+        {-0.00001f, 0},  {1.0f / 32767.0f, 1}, {std::nanf(""), 0}, {inf, 32767},
+        {-inf, -32767},  {0.0f, 0},        {-0.0f, 0},        {2.0f, 32767},
+    };
+    for (const PcmCase& c : cases) {
+        EXPECT_EQ(floatToPcm16(c.input), c.expected) << "input " << c.input;
+    }
+}
+
+// ---- WAV header ---------------------------------------------------------------------------------
+
+TEST(WavHeader, IsExactlyFortyFourPackedBytes) {
+    EXPECT_EQ(sizeof(WavHeader), 44u);
+    const WavHeader fresh{};
+    const auto bytes = wavHeaderBytes(fresh);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(bytes.begin() + 8, bytes.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(std::string(bytes.begin() + 36, bytes.begin() + 40), "data");
+    EXPECT_EQ(fresh.fmtSize, 16u);
+}
+
+struct HeaderCase {
+    const char* name;
+    int32_t rate, bits, channels;
+    uint32_t dataLength;
+    bool isFloat;
+    uint32_t riffSize;
+    uint16_t audioFormat;
+    uint32_t byteRate;
+    uint16_t blockAlign;
+};
+
+TEST(WavHeader, WritesTheFieldsOfEachFormatToARealFile) {
+    const HeaderCase cases[] = {
+        {"mono 48000 with 96000 bytes", 48000, 16, 1, 96000, false, 96036, 1, 96000, 2},
+        {"stereo 44100", 44100, 16, 2, 0, false, 36, 1, 176400, 4},
+        {"placeholder stereo 48000", 48000, 16, 2, 0, false, 36, 1, 192000, 4},
+        {"float 32-bit stereo 48000", 48000, 32, 2, 1000, true, 1036, 3, 384000, 8},
+        {"largest data size wraps riffSize", 8000, 16, 1, 0xFFFFFFFFu, false, 35, 1, 16000, 2},
+    };
+    TempDir dir;
+    for (const HeaderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file("header.wav");
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            writeWavHeader(out, c.rate, c.bits, c.channels, c.dataLength, c.isFloat);
+        }
+        const std::vector<unsigned char> b = readAll(path);
+        ASSERT_EQ(b.size(), 44u);
+        EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
+        EXPECT_EQ(le32(b, 4), c.riffSize);
+        EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
+        EXPECT_EQ(le32(b, 16), 16u);
+        EXPECT_EQ(le16(b, 20), c.audioFormat);
+        EXPECT_EQ(le16(b, 22), c.channels);
+        EXPECT_EQ(le32(b, 24), static_cast<uint32_t>(c.rate));
+        EXPECT_EQ(le32(b, 28), c.byteRate);
+        EXPECT_EQ(le16(b, 32), c.blockAlign);
+        EXPECT_EQ(le16(b, 34), c.bits);
+        EXPECT_EQ(std::string(b.begin() + 36, b.begin() + 40), "data");
+        EXPECT_EQ(le32(b, 40), c.dataLength);
+    }
+}
+
+TEST(WavHeader, RewritingAtOffsetZeroLeavesTheDataBehindIt) {
+    TempDir dir;
+    const std::string path = dir.file("rewrite.wav");
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        writeWavHeader(out, 44100, 16, 2, 0, false);
+        const char data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+        out.write(data, sizeof data);
+        out.seekp(0, std::ios::beg);
+        writeWavHeader(out, 44100, 16, 2, 8, false);
+    }
+    const std::vector<unsigned char> b = readAll(path);
+    ASSERT_EQ(b.size(), 52u);
+    EXPECT_EQ(le32(b, 4), 44u);
+    EXPECT_EQ(le32(b, 40), 8u);
+    EXPECT_EQ(b[44], 1);
+    EXPECT_EQ(b[51], 8);
+}
+
+// ---- packet processing --------------------------------------------------------------------------
+
+class PacketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetLiveState();
+        window = createTestWindow();
+        ASSERT_NE(window, nullptr);
+        path = dir.file("packets.wav");
+        wav.open(path, std::ios::binary | std::ios::trunc);
+        ASSERT_TRUE(wav.is_open());
+    }
+    void TearDown() override { DestroyWindow(window); }
+
+    TempDir dir;
+    std::string path;
+    std::ofstream wav;
+    uint64_t bytesWritten = 0;
+    HWND window = nullptr;
+};
+
+struct ChannelCase {
+    int channels;
+    size_t fileBytes;
+    size_t leftSamples;
+};
+
+TEST_F(PacketTest, WritesEveryChannelAndFeedsTheLeftChannelForEachLayout) {
+    const ChannelCase cases[] = {{1, 960, 480}, {2, 1920, 480}, {4, 3840, 1920}};
+    for (const ChannelCase& c : cases) {
+        SCOPED_TRACE(c.channels);
+        resetLiveState();
+        wav.close();
+        wav.open(path, std::ios::binary | std::ios::trunc);
+        bytesWritten = 0;
+        const std::vector<float> packet = interleavedPacket(480, c.channels);
+        DebugMonitor monitor;
+        ASSERT_TRUE(monitor.ready());
+
+        processPacket(packet.data(), 480, c.channels, wav, bytesWritten, window);
+        wav.flush();
+
+        EXPECT_EQ(bytesWritten, c.fileBytes);
+        const std::vector<unsigned char> bytes = readAll(path);
+        ASSERT_EQ(bytes.size(), c.fileBytes);
+        for (size_t i = 0; i < packet.size(); ++i) {
+            const int16_t written = static_cast<int16_t>(le16(bytes, 2 * i));
+            ASSERT_EQ(written, floatToPcm16(packet[i])) << "sample " << i;
+        }
+
+        std::vector<float> expectedLeft;
+        const size_t stride = c.channels == 2 ? 2 : 1;
+        for (size_t i = 0; i < packet.size(); i += stride) expectedLeft.push_back(packet[i]);
+        ASSERT_EQ(expectedLeft.size(), c.leftSamples);
+        {
+            std::lock_guard<std::mutex> g(waveformMutex);
+            ASSERT_EQ(waveformLeft.size(), c.leftSamples);
+            for (size_t i = 0; i < c.leftSamples; ++i) ASSERT_EQ(waveformLeft[i], floatToPcm16(expectedLeft[i]));
+        }
+        const std::vector<std::string> reported = monitor.linesStartingWith("[DEBUG]");
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_EQ(reported[0], "[DEBUG] fftInputBuffer size = " + std::to_string(c.leftSamples) + "\n");
+        {
+            // A full block is analysed and the input emptied; a smaller one waits for more.
+            std::lock_guard<std::mutex> g(fftInputMutex);
+            if (c.leftSamples < ANALYSIS_BLOCK) {
+                EXPECT_EQ(fftInputBuffer, expectedLeft);
+            } else {
+                EXPECT_TRUE(fftInputBuffer.empty());
+            }
+        }
+        float sum = 0.0f;
+        for (float s : expectedLeft) sum += s * s;
+        EXPECT_FLOAT_EQ(inputLevel.load(), std::sqrt(sum / static_cast<float>(expectedLeft.size())));
+    }
+}
+
+TEST_F(PacketTest, PostsOneLevelUpdateToTheWindowPerPacketAfterStoringTheLevel) {
+    const std::vector<float> packet = interleavedPacket(480, 2);
+    processPacket(packet.data(), 480, 2, wav, bytesWritten, window);
+    processPacket(packet.data(), 480, 2, wav, bytesWritten, window);
+    const std::vector<MSG> posted = takeMessages(window, WM_LEVEL_UPDATE);
+    ASSERT_EQ(posted.size(), 2u);
+    for (const MSG& m : posted) {
+        EXPECT_EQ(m.message, 0x8001u);
+        EXPECT_EQ(m.wParam, 0u);
+        EXPECT_EQ(m.lParam, 0);
+    }
+    EXPECT_GT(inputLevel.load(), 0.0f);
+}
+
+TEST_F(PacketTest, LimitsTheLevelToOneAndClampsThePcm) {
+    const std::vector<float> packet(480, 2.0f);
+    processPacket(packet.data(), 480, 1, wav, bytesWritten, window);
+    wav.flush();
+    EXPECT_EQ(inputLevel.load(), 1.0f);
+    const std::vector<unsigned char> bytes = readAll(path);
+    ASSERT_EQ(bytes.size(), 960u);
+    for (size_t i = 0; i < 480; ++i) ASSERT_EQ(le16(bytes, 2 * i), 32767);
+    std::lock_guard<std::mutex> g(fftInputMutex);
+    EXPECT_EQ(fftInputBuffer.front(), 2.0f);  // the analyser sees the unclamped value
+}
+
+TEST_F(PacketTest, AZeroFramePacketPublishesNoLevel) {
+    inputLevel.store(0.25f);
+    const float none[1] = {0.0f};
+    processPacket(none, 0, 2, wav, bytesWritten, window);
+    EXPECT_EQ(inputLevel.load(), 0.25f);
+    EXPECT_FALSE(std::isnan(inputLevel.load()));
+    EXPECT_TRUE(takeMessages(window, WM_LEVEL_UPDATE).empty());
+    EXPECT_EQ(bytesWritten, 0u);
+}
+
+TEST_F(PacketTest, TrimsTheHistoryToTheNewest65536Samples) {
+    {
+        std::lock_guard<std::mutex> g(waveformMutex);
+        waveformLeft.resize(65500);
+        for (size_t i = 0; i < waveformLeft.size(); ++i) waveformLeft[i] = static_cast<int16_t>(i % 30000);
+    }
+    const std::vector<float> packet = interleavedPacket(480, 1);
+    processPacket(packet.data(), 480, 1, wav, bytesWritten, window);
+    std::lock_guard<std::mutex> g(waveformMutex);
+    ASSERT_EQ(waveformLeft.size(), 65536u);
+    EXPECT_EQ(waveformLeft.front(), static_cast<int16_t>(444 % 30000));  // the oldest 444 are gone
+    EXPECT_EQ(waveformLeft[65499 - 444], static_cast<int16_t>(65499 % 30000));
+    EXPECT_EQ(waveformLeft.back(), floatToPcm16(packet.back()));
+}
+
+TEST(AppendTrimmed, LeavesAHistoryOfExactlyTheLimitUntouched) {
+    std::vector<int16_t> history(65000, 7);
+    appendTrimmed(history, std::vector<int16_t>(536, 9), 65536);
+    ASSERT_EQ(history.size(), 65536u);
+    EXPECT_EQ(history.front(), 7);
+    EXPECT_EQ(history.back(), 9);
+}
+
+struct AnalysisCase {
+    const char* name;
+    std::vector<uint32_t> packets;  // frames per packet, one channel
+    std::vector<size_t> reportedSizes;
+    size_t blockStart;  // index of the first analysed sample in the fed signal
+};
+
+TEST_F(PacketTest, AnalysesTheNewestBlockOnceEnoughIsBufferedAndEmptiesTheInput) {
+    const AnalysisCase cases[] = {
+        {"exactly 1024", {512, 512}, {512, 1024}, 0},
+        {"1440 from three packets of 480", {480, 480, 480}, {480, 960, 1440}, 416},
+    };
+    for (const AnalysisCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetLiveState();
+        DebugMonitor monitor;
+        ASSERT_TRUE(monitor.ready());
+        std::vector<float> fed;
+        for (uint32_t frames : c.packets) {
+            const std::vector<float> packet = interleavedPacket(frames, 1, fed.size());
+            fed.insert(fed.end(), packet.begin(), packet.end());
+            processPacket(packet.data(), frames, 1, wav, bytesWritten, window);
+        }
+        {
+            std::lock_guard<std::mutex> g(fftInputMutex);
+            EXPECT_TRUE(fftInputBuffer.empty());
+        }
+        std::vector<float> published;
+        {
+            std::lock_guard<std::mutex> g(spectrumMutex);
+            published = spectrumData;
+        }
+        ASSERT_EQ(published.size(), 4096u);
+
+        std::vector<std::string> expectedLines;
+        for (size_t size : c.reportedSizes) {
+            char line[128];
+            std::snprintf(line, sizeof line, "[DEBUG] fftInputBuffer size = %zu\n", size);
+            expectedLines.push_back(line);
+        }
+        EXPECT_EQ(monitor.linesStartingWith("[DEBUG]"), expectedLines);
+        EXPECT_EQ(monitor.linesStartingWith("[FFT] processFFT called").size(), 1u);
+
+        // The published spectrum is the analysis of exactly the newest 1024 samples.
+        processFFT(fed.data() + c.blockStart, 1024, captureSampleRate);
+        {
+            std::lock_guard<std::mutex> g(spectrumMutex);
+            EXPECT_EQ(spectrumData, published);
+        }
+        if (c.blockStart > 0) {
+            processFFT(fed.data(), 1024, captureSampleRate);
+            std::lock_guard<std::mutex> g(spectrumMutex);
+            EXPECT_NE(spectrumData, published) << "the oldest samples must not be the ones analysed";
+        }
+    }
+}
+
+// A stream that accepts a fixed number of bytes and then fails, as a full disk does.
+class FullDiskBuffer : public std::streambuf {
+public:
+    explicit FullDiskBuffer(size_t capacity) : capacity_(capacity) {}
+    size_t stored() const { return stored_; }
+
+protected:
+    std::streamsize xsputn(const char*, std::streamsize count) override {
+        const size_t room = capacity_ - stored_;
+        const size_t taken = static_cast<size_t>(count) < room ? static_cast<size_t>(count) : room;
+        stored_ += taken;
+        return static_cast<std::streamsize>(taken);
+    }
+    int_type overflow(int_type) override { return traits_type::eof(); }
+
+private:
+    size_t capacity_;
+    size_t stored_ = 0;
+};
+
+TEST_F(PacketTest, AFailedWriteIsNotCountedAsRecorded) {
+    FullDiskBuffer disk(960 * 2 + 100);
+    std::ostream stream(&disk);
+    const std::vector<float> packet = interleavedPacket(480, 1);
+    for (int i = 0; i < 4; ++i) processPacket(packet.data(), 480, 1, stream, bytesWritten, window);
+    EXPECT_EQ(bytesWritten, 1920u);
+    EXPECT_GE(disk.stored(), bytesWritten);
+}
