@@ -1,7 +1,8 @@
-// The MP3 export job: encodes the WAV file named by the path it is given with LAME.
+// The MP3 export job: encodes a WAV recording into an MP3 file with LAME.
 #pragma once
 
 #include <string>
 
-// Encodes the last recording into mp3Path; the body of a detached export thread.
-void exportToMp3(const std::wstring& mp3Path);
+// Encodes the WAV file at wavPath into mp3Path; the body of an export thread. The UI thread
+// takes wavPath from outputPath when it starts the job, so the job never reads outputPath itself.
+void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath);

@@ -4,6 +4,7 @@ std::atomic<bool> isRecording{false};
 std::atomic<bool> captureActive{false};
 std::atomic<bool> renderRunning{true};
 std::atomic<float> inputLevel{0.0f};
+std::atomic<bool> stopRequested{false};
 
 std::vector<int16_t> waveformLeft;
 std::mutex waveformMutex;

@@ -23,6 +23,10 @@ extern std::atomic<bool> isRecording;
 extern std::atomic<bool> captureActive;
 extern std::atomic<bool> renderRunning;
 extern std::atomic<float> inputLevel;
+// Raised by "Stop" and by closing the window, lowered when a start is accepted. The capture
+// worker reads it right after it raises isRecording, so a stop that arrived while it was still
+// setting up is not overwritten.
+extern std::atomic<bool> stopRequested;
 
 extern std::vector<int16_t> waveformLeft;
 extern std::mutex waveformMutex;
