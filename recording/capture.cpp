@@ -1,0 +1,207 @@
+#include "recording/capture.h"
+
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "recording/audio_seam.h"
+#include "recording/live_state.h"
+#include "recording/packet.h"
+#include "recording/sample_format.h"
+#include "recording/wav_header.h"
+#include "recording/wide_path.h"
+
+CreateDeviceEnumerator createDeviceEnumerator = createSystemDeviceEnumerator;
+
+namespace {
+
+// One second, in the 100-nanosecond units of the audio client.
+constexpr REFERENCE_TIME CAPTURE_BUFFER_DURATION = 10000000;
+constexpr DWORD POLL_PAUSE_MS = 4;
+// How often the header's sizes on disk are brought up to date while recording, so a killed
+// program leaves a file that plays back all but the last moments.
+constexpr ULONGLONG HEADER_REFRESH_MS = 500;
+constexpr int32_t WAV_BITS_PER_SAMPLE = 16;
+
+// Everything one recording obtains from the audio platform; each pointer stays null until obtained.
+struct CaptureSession {
+    IMMDeviceEnumerator* enumerator = nullptr;
+    IMMDevice* device = nullptr;
+    IAudioClient* audioClient = nullptr;
+    IAudioCaptureClient* captureClient = nullptr;
+    WAVEFORMATEX* mixFormat = nullptr;
+    SampleEncoding encoding = SampleEncoding::Unsupported;
+    int32_t channels = 0;
+};
+
+// The WAV file of one recording and the PCM bytes that really reached it.
+struct WavOutput {
+    std::ofstream file;
+    uint64_t bytesWritten = 0;
+    uint64_t bytesInHeader = 0;
+    ULONGLONG lastHeaderRefresh = 0;
+};
+
+// Finds the default capture endpoint, activates an audio client on it and reads its mix format.
+bool openEndpoint(CaptureSession& session) {
+    if (FAILED(createDeviceEnumerator(&session.enumerator))) return false;
+    if (FAILED(session.enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &session.device))) return false;
+    if (FAILED(session.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                        reinterpret_cast<void**>(&session.audioClient))))
+        return false;
+    if (FAILED(session.audioClient->GetMixFormat(&session.mixFormat))) return false;
+    session.channels = session.mixFormat->nChannels;
+    captureSampleRate = static_cast<int32_t>(session.mixFormat->nSamplesPerSec);
+    session.encoding = sampleEncodingOf(*session.mixFormat);
+    // A format whose samples cannot be read exactly would record noise: refuse it.
+    return session.encoding != SampleEncoding::Unsupported;
+}
+
+// Initialises a shared-mode stream in the mix format, gets its capture client and starts it.
+bool startStream(CaptureSession& session) {
+    if (FAILED(session.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, CAPTURE_BUFFER_DURATION, 0,
+                                               session.mixFormat, nullptr)))
+        return false;
+    if (FAILED(session.audioClient->GetService(__uuidof(IAudioCaptureClient),
+                                               reinterpret_cast<void**>(&session.captureClient))))
+        return false;
+    return SUCCEEDED(session.audioClient->Start());
+}
+
+// Releases what the session obtained, mix format first, each only if it was obtained.
+void releaseSession(CaptureSession& session) {
+    if (session.mixFormat) CoTaskMemFree(session.mixFormat);
+    if (session.captureClient) session.captureClient->Release();
+    if (session.audioClient) session.audioClient->Release();
+    if (session.device) session.device->Release();
+    if (session.enumerator) session.enumerator->Release();
+    session = CaptureSession{};
+}
+
+// Writes the header with the given data length at the start of the file and returns to its end.
+void writeHeaderInPlace(WavOutput& output, int32_t channels, uint64_t dataLength) {
+    output.file.seekp(0, std::ios::beg);
+    writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels,
+                   static_cast<uint32_t>(dataLength), false);
+    output.file.seekp(0, std::ios::end);
+}
+
+// Opens the WAV file unbuffered, so every packet is one direct write and what is counted is on disk.
+bool openWavFile(WavOutput& output, const std::wstring& path, int32_t channels) {
+    output.file.rdbuf()->pubsetbuf(nullptr, 0);
+    output.file.open(wideToUtf8(path), std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!output.file.is_open()) return false;
+    writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels, 0, false);
+    output.lastHeaderRefresh = GetTickCount64();
+    return true;
+}
+
+// Brings the header's sizes on disk up to date when new data arrived and enough time has passed.
+void refreshHeaderIfDue(WavOutput& output, int32_t channels) {
+    const ULONGLONG now = GetTickCount64();
+    if (now - output.lastHeaderRefresh < HEADER_REFRESH_MS || output.bytesWritten == output.bytesInHeader) return;
+    // After a failed append the stream is left failed, so nothing lands behind a torn packet.
+    if (!output.file) return;
+    writeHeaderInPlace(output, channels, output.bytesWritten);
+    output.bytesInHeader = output.bytesWritten;
+    output.lastHeaderRefresh = now;
+}
+
+// Writes the final header over the placeholder and closes the file.
+void finaliseWavFile(WavOutput& output, int32_t channels) {
+    // A failed append leaves the stream failed; the header must still describe what is on disk.
+    output.file.clear();
+    output.file.seekp(0, std::ios::beg);
+    writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels,
+                   static_cast<uint32_t>(output.bytesWritten), false);
+    output.file.close();
+}
+
+// Hands one packet to the pipeline as floats: in place for float streams, converted otherwise.
+void processCapturedPacket(const CaptureSession& session, const BYTE* data, UINT32 frames, DWORD flags,
+                           WavOutput& output, HWND window) {
+    const size_t sampleCount = static_cast<size_t>(frames) * static_cast<uint32_t>(session.channels);
+    if (flags & AUDCLNT_BUFFERFLAGS_SILENT) {
+        // The packet memory of a silent packet holds nothing meaningful.
+        const std::vector<float> silence(sampleCount, 0.0f);
+        processPacket(silence.data(), frames, session.channels, output.file, output.bytesWritten, window);
+    } else if (session.encoding == SampleEncoding::Float32) {
+        processPacket(reinterpret_cast<const float*>(data), frames, session.channels, output.file,
+                      output.bytesWritten, window);
+    } else {
+        const std::vector<float> floats = samplesToFloats(data, sampleCount, session.encoding);
+        processPacket(floats.data(), frames, session.channels, output.file, output.bytesWritten, window);
+    }
+}
+
+// Processes every waiting packet. Returns false when the recording must end: the packet-size
+// query failed (the device went away) or the next packet would overflow the WAV size fields.
+bool drainPackets(const CaptureSession& session, WavOutput& output, HWND window) {
+    UINT32 packetFrames = 0;
+    if (FAILED(session.captureClient->GetNextPacketSize(&packetFrames))) return false;
+    while (packetFrames != 0) {
+        BYTE* data = nullptr;
+        UINT32 frames = 0;
+        DWORD flags = 0;
+        if (FAILED(session.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr))) break;
+        const bool fits = packetFitsInWav(output.bytesWritten, frames, session.channels);
+        if (fits) processCapturedPacket(session, data, frames, flags, output, window);
+        // NOTE: a failed release leaves nothing to undo; the next GetBuffer reports the stream's state.
+        (void)session.captureClient->ReleaseBuffer(frames);
+        if (!fits) return false;
+        if (FAILED(session.captureClient->GetNextPacketSize(&packetFrames))) break;
+    }
+    return true;
+}
+
+// Polls the stream until isRecording is lowered or the recording cannot go on.
+void captureLoop(const CaptureSession& session, WavOutput& output, HWND window) {
+    while (isRecording.load()) {
+        if (!drainPackets(session, output, window)) return;
+        refreshHeaderIfDue(output, session.channels);
+        Sleep(POLL_PAUSE_MS);
+    }
+}
+
+// Raises isRecording, unless a stop arrived while the worker was still setting up.
+void enterRecordingState() {
+    isRecording.store(true);
+    if (stopRequested.load()) isRecording.store(false);
+}
+
+// Records from the started stream into the file at path; false when the file cannot be opened.
+bool recordStream(const CaptureSession& session, const std::wstring& path, HWND window) {
+    WavOutput output;
+    if (!openWavFile(output, path, session.channels)) return false;
+    enterRecordingState();
+    captureLoop(session, output, window);
+    // NOTE: Stop's status changes nothing: the stream is released right after either way.
+    (void)session.audioClient->Stop();
+    finaliseWavFile(output, session.channels);
+    return true;
+}
+
+}  // namespace
+
+HRESULT createSystemDeviceEnumerator(IMMDeviceEnumerator** enumerator) {
+    return CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL, __uuidof(IMMDeviceEnumerator),
+                            reinterpret_cast<void**>(enumerator));
+}
+
+void recordAudio(std::wstring path, HWND window) {
+    captureActive.store(true);
+    // A failed CoInitialize makes the first COM call fail, which ends the run cleanly; only a
+    // successful one may be balanced by CoUninitialize.
+    const HRESULT comStatus = CoInitialize(nullptr);
+
+    CaptureSession session;
+    if (openEndpoint(session) && startStream(session)) recordStream(session, path, window);
+    releaseSession(session);
+
+    if (SUCCEEDED(comStatus)) CoUninitialize();
+    captureActive.store(false);
+    PostMessageW(window, WM_RECORDING_SAVED, 0, 0);
+}

@@ -1,0 +1,528 @@
+// Capture worker against fake Core Audio objects handed in through the enumerator seam: every
+// row of its failure table, the calls it makes and their order, sample formats other than float,
+// silent packets, a stop during set-up and the end before the WAV size fields overflow.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <mmreg.h>
+#include <audioclient.h>
+#include <mmdeviceapi.h>
+
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "capture_run.h"
+#include "recording/audio_seam.h"
+#include "recording/live_state.h"
+#include "recording/pcm.h"
+#include "temp_dir.h"
+
+namespace {
+
+// The sub-formats as the platform documents them (the import libraries do not define them).
+constexpr GUID SUBTYPE_PCM = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+constexpr GUID SUBTYPE_IEEE_FLOAT = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// One answer of the fake capture client to GetNextPacketSize.
+struct SizeAnswer {
+    HRESULT status;
+    UINT32 frames;
+};
+
+// One answer to GetBuffer: a status and, on success, the packet's bytes, frames and flags.
+struct BufferAnswer {
+    HRESULT status;
+    std::vector<unsigned char> bytes;
+    UINT32 frames;
+    DWORD flags;
+};
+
+// What the fakes do and what they saw, shared by all four of them for one run.
+struct FakeScript {
+    std::string failingCall;  // the one set-up call that fails, by name
+    std::vector<unsigned char> mixFormat;
+    std::deque<SizeAnswer> sizes;
+    std::deque<BufferAnswer> buffers;
+    // Once the sizes are used up: lower isRecording as "Stop" would, or fail as a removed device.
+    bool stopWhenDone = true;
+    std::vector<std::string> calls;
+    const void* handedOutFormat = nullptr;
+    int liveObjects = 0;
+};
+
+FakeScript* script = nullptr;
+
+// Logs a call and returns the failure status when the script names it.
+HRESULT answer(const std::string& call, const std::string& logged) {
+    script->calls.push_back(logged);
+    return script->failingCall == call ? E_FAIL : S_OK;
+}
+
+// Reference counting and QueryInterface shared by the fakes; logs the final release by name.
+template <class Interface>
+class FakeUnknown : public Interface {
+public:
+    explicit FakeUnknown(const char* name) : name_(name) { ++script->liveObjects; }
+    virtual ~FakeUnknown() = default;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) {
+            script->calls.push_back(std::string("Release ") + name_);
+            --script->liveObjects;
+            delete this;
+        }
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (IsEqualIID(iid, __uuidof(IUnknown)) || IsEqualIID(iid, __uuidof(Interface))) {
+            *out = this;
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+
+private:
+    const char* name_;
+    ULONG refs_ = 1;
+};
+
+class FakeCaptureClient : public FakeUnknown<IAudioCaptureClient> {
+public:
+    FakeCaptureClient() : FakeUnknown("CaptureClient") {}
+    HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
+                                        UINT64* qpcPosition) override {
+        script->calls.push_back(std::string("GetBuffer") + (devicePosition || qpcPosition ? " positions" : ""));
+        if (script->buffers.empty()) return AUDCLNT_E_BUFFER_ERROR;
+        current_ = std::move(script->buffers.front());
+        script->buffers.pop_front();
+        if (FAILED(current_.status)) return current_.status;
+        *data = current_.bytes.data();
+        *frames = current_.frames;
+        *flags = current_.flags;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
+        script->calls.push_back("ReleaseBuffer " + std::to_string(frames));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
+        script->calls.push_back("GetNextPacketSize");
+        if (script->sizes.empty()) {
+            if (!script->stopWhenDone) return AUDCLNT_E_DEVICE_INVALIDATED;
+            isRecording.store(false);
+            *frames = 0;
+            return S_OK;
+        }
+        const SizeAnswer next = script->sizes.front();
+        script->sizes.pop_front();
+        if (SUCCEEDED(next.status)) *frames = next.frames;
+        return next.status;
+    }
+
+private:
+    BufferAnswer current_;
+};
+
+class FakeAudioClient : public FakeUnknown<IAudioClient> {
+public:
+    FakeAudioClient() : FakeUnknown("AudioClient") {}
+    HRESULT STDMETHODCALLTYPE Initialize(AUDCLNT_SHAREMODE mode, DWORD flags, REFERENCE_TIME duration,
+                                         REFERENCE_TIME periodicity, const WAVEFORMATEX* format,
+                                         LPCGUID session) override {
+        const std::string logged = "Initialize mode=" + std::to_string(mode) + " flags=" + std::to_string(flags) +
+                                   " duration=" + std::to_string(duration) + " period=" +
+                                   std::to_string(periodicity) +
+                                   (format == script->handedOutFormat ? " mix-format" : " other-format") +
+                                   (session ? " session" : " default-session");
+        return answer("Initialize", logged);
+    }
+    HRESULT STDMETHODCALLTYPE GetBufferSize(UINT32*) override { return unexpected("GetBufferSize"); }
+    HRESULT STDMETHODCALLTYPE GetStreamLatency(REFERENCE_TIME*) override { return unexpected("GetStreamLatency"); }
+    HRESULT STDMETHODCALLTYPE GetCurrentPadding(UINT32*) override { return unexpected("GetCurrentPadding"); }
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(AUDCLNT_SHAREMODE, const WAVEFORMATEX*, WAVEFORMATEX**) override {
+        return unexpected("IsFormatSupported");
+    }
+    HRESULT STDMETHODCALLTYPE GetMixFormat(WAVEFORMATEX** format) override {
+        *format = nullptr;
+        if (FAILED(answer("GetMixFormat", "GetMixFormat"))) return E_FAIL;
+        void* copy = CoTaskMemAlloc(script->mixFormat.size());
+        std::memcpy(copy, script->mixFormat.data(), script->mixFormat.size());
+        script->handedOutFormat = copy;
+        *format = static_cast<WAVEFORMATEX*>(copy);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*) override {
+        return unexpected("GetDevicePeriod");
+    }
+    HRESULT STDMETHODCALLTYPE Start() override { return answer("Start", "Start"); }
+    HRESULT STDMETHODCALLTYPE Stop() override { return answer("Stop", "Stop"); }
+    HRESULT STDMETHODCALLTYPE Reset() override { return unexpected("Reset"); }
+    HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE) override { return unexpected("SetEventHandle"); }
+    HRESULT STDMETHODCALLTYPE GetService(REFIID iid, void** service) override {
+        *service = nullptr;
+        const bool capture = IsEqualIID(iid, __uuidof(IAudioCaptureClient));
+        if (FAILED(answer("GetService", capture ? "GetService IAudioCaptureClient" : "GetService other")))
+            return E_FAIL;
+        if (!capture) return E_NOINTERFACE;
+        *service = static_cast<IAudioCaptureClient*>(new FakeCaptureClient());
+        return S_OK;
+    }
+
+private:
+    HRESULT unexpected(const char* call) {
+        script->calls.push_back(std::string("unexpected ") + call);
+        return E_NOTIMPL;
+    }
+};
+
+class FakeDevice : public FakeUnknown<IMMDevice> {
+public:
+    FakeDevice() : FakeUnknown("Device") {}
+    HRESULT STDMETHODCALLTYPE Activate(REFIID iid, DWORD context, PROPVARIANT* parameters, void** out) override {
+        *out = nullptr;
+        const bool audioClient = IsEqualIID(iid, __uuidof(IAudioClient));
+        const std::string logged = std::string("Activate ") + (audioClient ? "IAudioClient" : "other") +
+                                   " context=" + std::to_string(context) + (parameters ? " params" : " no-params");
+        if (FAILED(answer("Activate", logged))) return E_FAIL;
+        if (!audioClient) return E_NOINTERFACE;
+        *out = static_cast<IAudioClient*>(new FakeAudioClient());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OpenPropertyStore(DWORD, IPropertyStore**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetId(LPWSTR*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetState(DWORD*) override { return E_NOTIMPL; }
+};
+
+class FakeEnumerator : public FakeUnknown<IMMDeviceEnumerator> {
+public:
+    FakeEnumerator() : FakeUnknown("Enumerator") {}
+    HRESULT STDMETHODCALLTYPE EnumAudioEndpoints(EDataFlow, DWORD, IMMDeviceCollection**) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** device) override {
+        *device = nullptr;
+        const std::string logged = std::string("GetDefaultAudioEndpoint ") + (flow == eCapture ? "capture" : "other") +
+                                   (role == eConsole ? " console" : " other");
+        if (FAILED(answer("GetDefaultAudioEndpoint", logged))) return E_NOTFOUND;
+        *device = new FakeDevice();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDevice(LPCWSTR, IMMDevice**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE RegisterEndpointNotificationCallback(IMMNotificationClient*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE UnregisterEndpointNotificationCallback(IMMNotificationClient*) override {
+        return E_NOTIMPL;
+    }
+};
+
+// The seam: hands out a fresh fake enumerator unless the script makes its creation fail.
+HRESULT createFakeEnumerator(IMMDeviceEnumerator** enumerator) {
+    *enumerator = nullptr;
+    if (FAILED(answer("CreateEnumerator", "CreateEnumerator"))) return REGDB_E_CLASSNOTREG;
+    *enumerator = new FakeEnumerator();
+    return S_OK;
+}
+
+template <class Format>
+std::vector<unsigned char> formatBytes(const Format& format) {
+    std::vector<unsigned char> bytes(sizeof format);
+    std::memcpy(bytes.data(), &format, sizeof format);
+    return bytes;
+}
+
+WAVEFORMATEX plainFormat(WORD tag, WORD channels, DWORD rate, WORD bits) {
+    WAVEFORMATEX format{};
+    format.wFormatTag = tag;
+    format.nChannels = channels;
+    format.nSamplesPerSec = rate;
+    format.wBitsPerSample = bits;
+    format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
+    format.nAvgBytesPerSec = rate * format.nBlockAlign;
+    return format;
+}
+
+WAVEFORMATEXTENSIBLE extensibleFormat(const GUID& subFormat, WORD channels, DWORD rate, WORD bits, WORD validBits) {
+    WAVEFORMATEXTENSIBLE format{};
+    format.Format = plainFormat(WAVE_FORMAT_EXTENSIBLE, channels, rate, bits);
+    format.Format.cbSize = sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX);
+    format.Samples.wValidBitsPerSample = validBits;
+    format.SubFormat = subFormat;
+    return format;
+}
+
+// A float packet whose every sample differs, so lost, doubled or swapped samples show.
+std::vector<float> floatPacket(UINT32 frames, int channels, int seed) {
+    std::vector<float> samples(static_cast<size_t>(frames) * channels);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<float>((static_cast<int>(i) * 37 + seed * 1009) % 2001 - 1000) / 1000.0f;
+    return samples;
+}
+
+std::vector<unsigned char> asBytes(const std::vector<float>& samples) {
+    std::vector<unsigned char> bytes(samples.size() * sizeof(float));
+    if (!bytes.empty()) std::memcpy(bytes.data(), samples.data(), bytes.size());
+    return bytes;
+}
+
+BufferAnswer floatBuffer(const std::vector<float>& samples, UINT32 frames, DWORD flags = 0) {
+    return {S_OK, asBytes(samples), frames, flags};
+}
+
+std::vector<int16_t> pcmOf(const std::vector<float>& samples) {
+    std::vector<int16_t> pcm;
+    for (float s : samples) pcm.push_back(floatToPcm16(s));
+    return pcm;
+}
+
+const std::vector<std::string> SET_UP_CALLS = {
+    "CreateEnumerator",
+    "GetDefaultAudioEndpoint capture console",
+    "Activate IAudioClient context=23 no-params",
+    "GetMixFormat",
+    "Initialize mode=0 flags=0 duration=10000000 period=0 mix-format default-session",
+    "GetService IAudioCaptureClient",
+    "Start",
+};
+const std::vector<std::string> RELEASES = {"Release CaptureClient", "Release AudioClient", "Release Device",
+                                           "Release Enumerator"};
+
+class CaptureSeamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        script = &script_;
+        script_.mixFormat = formatBytes(extensibleFormat(SUBTYPE_IEEE_FLOAT, 2, 48000, 32, 32));
+        createDeviceEnumerator = createFakeEnumerator;
+        captureSampleRate = 44100;
+    }
+    void TearDown() override {
+        createDeviceEnumerator = createSystemDeviceEnumerator;
+        script = nullptr;
+    }
+
+    // Runs one recording into the file and waits for its end; checks what every run must do.
+    void record(const std::wstring& path) {
+        CaptureRun run(path);
+        ASSERT_TRUE(run.waitUntilSaved(10000)) << "the worker never posted WM_RECORDING_SAVED";
+        EXPECT_EQ(run.savedMessages(), 1);
+        EXPECT_FALSE(run.captureActiveWhenSaved());
+        EXPECT_FALSE(captureActive.load());
+        EXPECT_EQ(script_.liveObjects, 0) << "an audio interface was not released";
+    }
+
+    // Returns the calls of a run that recorded: set-up, then the capture calls, then the end.
+    std::vector<std::string> recordingCalls(const std::vector<std::string>& capture) {
+        std::vector<std::string> calls = SET_UP_CALLS;
+        calls.insert(calls.end(), capture.begin(), capture.end());
+        calls.push_back("Stop");
+        calls.insert(calls.end(), RELEASES.begin(), RELEASES.end());
+        return calls;
+    }
+
+    FakeScript script_;
+    TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(CaptureSeamTest, EachFailingSetUpCallEndsTheRunWithoutAFile) {
+    struct Case {
+        const char* failing;
+        size_t callsMade;          // set-up calls made, the failing one included
+        size_t interfacesObtained;  // released in reverse: capture client first
+    } cases[] = {
+        {"CreateEnumerator", 1, 0}, {"GetDefaultAudioEndpoint", 2, 1}, {"Activate", 3, 2}, {"GetMixFormat", 4, 3},
+        {"Initialize", 5, 3},       {"GetService", 6, 3},              {"Start", 7, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failing);
+        script_ = FakeScript{};
+        script_.mixFormat = formatBytes(plainFormat(WAVE_FORMAT_IEEE_FLOAT, 1, 48000, 32));
+        script_.failingCall = c.failing;
+        const std::wstring path = dir_.wideFile(L"failed.wav");
+        record(path);
+
+        std::vector<std::string> expected(SET_UP_CALLS.begin(), SET_UP_CALLS.begin() + c.callsMade);
+        expected.insert(expected.end(), RELEASES.end() - c.interfacesObtained, RELEASES.end());
+        EXPECT_EQ(script_.calls, expected);
+        EXPECT_FALSE(std::filesystem::exists(path));
+        EXPECT_FALSE(isRecording.load());
+    }
+}
+
+TEST_F(CaptureSeamTest, PathThatCannotBeOpenedReleasesTheStartedStreamWithoutStop) {
+    const std::wstring path = dir_.wideFile(L"missing-folder\\take.wav");
+    record(path);
+    std::vector<std::string> expected = SET_UP_CALLS;
+    expected.insert(expected.end(), RELEASES.begin(), RELEASES.end());
+    EXPECT_EQ(script_.calls, expected);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(isRecording.load());
+}
+
+TEST_F(CaptureSeamTest, StereoFloatPacketsAreRecordedInOrderWithTheMixFormatsHeader) {
+    const std::vector<float> a = floatPacket(480, 2, 1), b = floatPacket(480, 2, 2), c = floatPacket(96, 2, 3);
+    script_.sizes = {{S_OK, 480}, {S_OK, 480}, {S_OK, 0}, {S_OK, 96}, {S_OK, 0}};
+    script_.buffers = {floatBuffer(a, 480), floatBuffer(b, 480), floatBuffer(c, 96)};
+    const std::wstring path = dir_.wideFile(L"stereo.wav");
+    record(path);
+
+    EXPECT_EQ(script_.calls,
+              recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480", "GetNextPacketSize", "GetBuffer",
+                              "ReleaseBuffer 480", "GetNextPacketSize", "GetNextPacketSize", "GetBuffer",
+                              "ReleaseBuffer 96", "GetNextPacketSize", "GetNextPacketSize"}));
+    EXPECT_EQ(captureSampleRate, 48000);
+
+    const std::vector<unsigned char> file = readFileBytes(path);
+    ASSERT_EQ(file.size(), 44u + (480 + 480 + 96) * 2 * 2);
+    const auto expectedHeader = wavHeaderBytes(makeWavHeader(48000, 16, 2, (480 + 480 + 96) * 4, false));
+    EXPECT_TRUE(std::equal(expectedHeader.begin(), expectedHeader.end(), file.begin()));
+    std::vector<float> all = a;
+    all.insert(all.end(), b.begin(), b.end());
+    all.insert(all.end(), c.begin(), c.end());
+    EXPECT_EQ(wavSamples(file), pcmOf(all));
+}
+
+TEST_F(CaptureSeamTest, RemovedDeviceFinalisesWhatWasCapturedAndLeavesIsRecordingRaised) {
+    const std::vector<float> a = floatPacket(480, 2, 4);
+    script_.sizes = {{S_OK, 480}, {S_OK, 0}, {AUDCLNT_E_DEVICE_INVALIDATED, 0}};
+    script_.buffers = {floatBuffer(a, 480)};
+    const std::wstring path = dir_.wideFile(L"removed.wav");
+    record(path);
+
+    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",
+                                             "GetNextPacketSize", "GetNextPacketSize"}));
+    EXPECT_TRUE(isRecording.load()) << "only the UI thread lowers it, on WM_RECORDING_SAVED";
+    const std::vector<unsigned char> file = readFileBytes(path);
+    ASSERT_EQ(file.size(), 44u + 480 * 4);
+    EXPECT_EQ(readLe32(file, 40), 480u * 4);
+    EXPECT_EQ(readLe32(file, 4), 480u * 4 + 36);
+    EXPECT_EQ(wavSamples(file), pcmOf(a));
+}
+
+TEST_F(CaptureSeamTest, FailuresInsideADrainEndOnlyThatDrain) {
+    const std::vector<float> a = floatPacket(480, 2, 5), b = floatPacket(480, 2, 6);
+    // Pass 1: GetBuffer fails. Pass 2: one packet, then the size query after it fails.
+    // Pass 3: one packet, then no more. Pass 4: the device is gone.
+    script_.sizes = {{S_OK, 480}, {S_OK, 480}, {E_FAIL, 0}, {S_OK, 480}, {S_OK, 0}};
+    script_.buffers = {{AUDCLNT_E_BUFFER_ERROR, {}, 0, 0}, floatBuffer(a, 480), floatBuffer(b, 480)};
+    script_.stopWhenDone = false;
+    const std::wstring path = dir_.wideFile(L"drain.wav");
+    record(path);
+
+    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer",                                   //
+                                             "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",              //
+                                             "GetNextPacketSize",                                                //
+                                             "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",              //
+                                             "GetNextPacketSize",                                                //
+                                             "GetNextPacketSize"}));
+    std::vector<float> both = a;
+    both.insert(both.end(), b.begin(), b.end());
+    EXPECT_EQ(wavSamples(readFileBytes(path)), pcmOf(both));
+}
+
+TEST_F(CaptureSeamTest, IntegerMixFormatsAreConvertedBeforeTheyAreRecorded) {
+    // Three frames of two channels, as 32-bit values whose top bytes every width represents
+    // exactly: zero, half scale, negative full scale, minus half, three quarters, minus a quarter.
+    const std::vector<int32_t> values = {0, 1 << 30, INT32_MIN, -(1 << 30), 3 << 29, -(1 << 29)};
+    const std::vector<int16_t> expected = {0, 16383, -32767, -16383, 24575, -8191};
+    struct Case {
+        const char* name;
+        std::vector<unsigned char> format;
+        int bytesPerSample;
+    } cases[] = {
+        {"PCM 16", formatBytes(plainFormat(WAVE_FORMAT_PCM, 2, 44100, 16)), 2},
+        {"PCM 24", formatBytes(plainFormat(WAVE_FORMAT_PCM, 2, 44100, 24)), 3},
+        {"PCM 32", formatBytes(plainFormat(WAVE_FORMAT_PCM, 2, 44100, 32)), 4},
+        {"extensible 16", formatBytes(extensibleFormat(SUBTYPE_PCM, 2, 44100, 16, 16)), 2},
+        {"extensible 24", formatBytes(extensibleFormat(SUBTYPE_PCM, 2, 44100, 24, 24)), 3},
+        {"extensible 24 in 32", formatBytes(extensibleFormat(SUBTYPE_PCM, 2, 44100, 32, 24)), 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        script_ = FakeScript{};
+        script_.mixFormat = c.format;
+        // The top bytes of each 32-bit value, little-endian: what a device of that width delivers.
+        std::vector<unsigned char> packet;
+        for (int32_t v : values)
+            for (int byte = 4 - c.bytesPerSample; byte < 4; ++byte)
+                packet.push_back(static_cast<unsigned char>(static_cast<uint32_t>(v) >> (8 * byte)));
+        script_.sizes = {{S_OK, 3}, {S_OK, 0}};
+        script_.buffers = {{S_OK, packet, 3, 0}};
+        const std::wstring path = dir_.wideFile(L"integer.wav");
+        record(path);
+
+        const std::vector<unsigned char> file = readFileBytes(path);
+        ASSERT_EQ(file.size(), 44u + 12);
+        EXPECT_EQ(readLe16(file, 20), 1) << "always 16-bit integer PCM";
+        EXPECT_EQ(readLe32(file, 24), 44100u);
+        EXPECT_EQ(wavSamples(file), expected);
+    }
+}
+
+TEST_F(CaptureSeamTest, UnreadableMixFormatIsRefusedWithoutAFile) {
+    script_.mixFormat = formatBytes(plainFormat(WAVE_FORMAT_PCM, 1, 8000, 8));
+    const std::wstring path = dir_.wideFile(L"refused.wav");
+    record(path);
+    std::vector<std::string> expected(SET_UP_CALLS.begin(), SET_UP_CALLS.begin() + 4);
+    expected.insert(expected.end(), RELEASES.begin() + 1, RELEASES.end());
+    EXPECT_EQ(script_.calls, expected);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_FALSE(isRecording.load());
+}
+
+TEST_F(CaptureSeamTest, SilentPacketsAreRecordedAsZeros) {
+    const std::vector<float> loud = floatPacket(480, 2, 7);
+    script_.sizes = {{S_OK, 480}, {S_OK, 480}, {S_OK, 0}};
+    script_.buffers = {floatBuffer(loud, 480, AUDCLNT_BUFFERFLAGS_SILENT), floatBuffer(loud, 480)};
+    const std::wstring path = dir_.wideFile(L"silent.wav");
+    record(path);
+    std::vector<int16_t> expected(480 * 2, 0);
+    const std::vector<int16_t> loudPcm = pcmOf(loud);
+    expected.insert(expected.end(), loudPcm.begin(), loudPcm.end());
+    EXPECT_EQ(wavSamples(readFileBytes(path)), expected);
+}
+
+TEST_F(CaptureSeamTest, StopDuringSetUpEndsTheRecordingAtOnce) {
+    script_.sizes = {{S_OK, 480}};
+    script_.buffers = {floatBuffer(floatPacket(480, 2, 8), 480)};
+    const std::wstring path = dir_.wideFile(L"stopped.wav");
+    {
+        CaptureRun run(path);
+        // "Stop" pressed before the worker raised isRecording: it only finds stopRequested.
+        run.stop();
+        ASSERT_TRUE(run.waitUntilSaved(10000));
+        EXPECT_EQ(run.savedMessages(), 1);
+    }
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_EQ(script_.calls, recordingCalls({}));
+    const std::vector<unsigned char> file = readFileBytes(path);
+    ASSERT_EQ(file.size(), 44u);
+    EXPECT_EQ(readLe32(file, 4), 36u);
+    EXPECT_EQ(readLe32(file, 40), 0u);
+}
+
+TEST_F(CaptureSeamTest, PacketThatWouldOverflowTheSizeFieldsEndsTheRecordingUnwritten) {
+    const std::vector<float> a = floatPacket(480, 1, 9);
+    script_.mixFormat = formatBytes(plainFormat(WAVE_FORMAT_IEEE_FLOAT, 1, 48000, 32));
+    // 2^31 - 1 frames of mono would be 4294967294 bytes: past what riffSize can hold. The fake
+    // memory behind it is small, so writing it would read far past its end.
+    script_.sizes = {{S_OK, 480}, {S_OK, 0x7FFFFFFF}};
+    script_.buffers = {floatBuffer(a, 480), floatBuffer(floatPacket(16, 1, 10), 0x7FFFFFFF)};
+    const std::wstring path = dir_.wideFile(L"full.wav");
+    record(path);
+
+    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",
+                                             "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 2147483647"}));
+    EXPECT_TRUE(isRecording.load()) << "the worker ended on its own";
+    const std::vector<unsigned char> file = readFileBytes(path);
+    ASSERT_EQ(file.size(), 44u + 960);
+    EXPECT_EQ(readLe32(file, 40), 960u);
+    EXPECT_EQ(wavSamples(file), pcmOf(a));
+}
