@@ -3,11 +3,21 @@
 
 #include <string>
 
+// Texts of the job's message boxes (caption "Error", error icon, no owner).
+extern const wchar_t* const EXPORT_OPEN_FAILED_TEXT;
+extern const wchar_t* const EXPORT_INVALID_WAV_TEXT;
+extern const wchar_t* const EXPORT_CREATE_FAILED_TEXT;
+extern const wchar_t* const EXPORT_ENCODER_FAILED_TEXT;
+extern const wchar_t* const EXPORT_ENCODING_FAILED_TEXT;
+extern const wchar_t* const EXPORT_WRITE_FAILED_TEXT;
+
 // Encodes the WAV file at wavPath into mp3Path; the body of an export thread. The UI thread
 // takes wavPath from outputPath when it starts the job, so the job never reads outputPath itself.
+// The MP3 appears under mp3Path only once it is complete; failures are shown in message boxes.
 void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath);
 
-// Starts a tracked export thread; returns false when no thread could be started.
+// Starts a detached export thread and counts it as running; returns false when no thread
+// could be started (the job then does not run).
 bool startExport(std::wstring mp3Path, std::wstring wavPath);
 
 // Blocks until every export started with startExport has finished.

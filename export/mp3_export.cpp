@@ -1,0 +1,209 @@
+#include "export/mp3_export.h"
+
+#include <windows.h>
+
+#include <lame/lame.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <fstream>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "export/mp3_encoder.h"
+#include "export/wav_input.h"
+#include "recording/wav_header.h"
+#include "recording/wide_path.h"
+
+const wchar_t* const EXPORT_OPEN_FAILED_TEXT = L"Failed to open WAV file for MP3 conversion.";
+const wchar_t* const EXPORT_INVALID_WAV_TEXT = L"Invalid WAV file format.";
+const wchar_t* const EXPORT_CREATE_FAILED_TEXT = L"Failed to create MP3 output file.";
+const wchar_t* const EXPORT_ENCODER_FAILED_TEXT = L"Failed to initialize the MP3 encoder.";
+const wchar_t* const EXPORT_ENCODING_FAILED_TEXT = L"Failed to encode MP3 data.";
+const wchar_t* const EXPORT_WRITE_FAILED_TEXT = L"Failed to write MP3 output file.";
+
+Mp3EncoderFactory createMp3Encoder = lame_init;
+
+namespace {
+
+std::mutex runningExportsMutex;
+std::condition_variable runningExportsChanged;
+int runningExports = 0;
+
+// Shows one export error: modal to nothing, so only the export thread waits for it.
+void showExportError(const wchar_t* text) {
+    MessageBoxW(nullptr, text, L"Error", MB_ICONERROR);
+}
+
+// Returns the name of the file the MP3 is written to before it is complete: beside the target,
+// unique per process and thread so that two exports to one name never share it.
+std::string partialPathFor(const std::string& mp3Utf8) {
+    return mp3Utf8 + "." + std::to_string(GetCurrentProcessId()) + "-" +
+           std::to_string(GetCurrentThreadId()) + ".part";
+}
+
+// Writes count encoder bytes to the MP3 stream; returns false when the stream failed.
+bool writeMp3Bytes(std::ostream& mp3, const unsigned char* bytes, int count) {
+    if (count > 0) mp3.write(reinterpret_cast<const char*>(bytes), count);
+    return mp3.good();
+}
+
+// Reads one block of at most EXPORT_BLOCK_BYTES into the sample buffer; returns the bytes read.
+// A read error ends the data like the end of the file does.
+size_t readBlock(std::istream& wav, std::vector<int16_t>& samples) {
+    wav.read(reinterpret_cast<char*>(samples.data()), EXPORT_BLOCK_BYTES);
+    return static_cast<size_t>(wav.gcount());
+}
+
+// Encodes the stereo data from the stream's position to its end; returns a failure text or null.
+const wchar_t* encodeStereoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3,
+                                  std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer) {
+    int32_t frames = 0;
+    do {
+        frames = stereoFramesInBlock(readBlock(wav, samples));
+        splitStereoBlock(samples.data(), frames);
+        const int result = lame_encode_buffer(lame, samples.data(), samples.data() + EXPORT_RIGHT_CHANNEL_OFFSET,
+                                              frames, mp3Buffer.data(), static_cast<int>(mp3Buffer.size()));
+        if (result < 0) return EXPORT_ENCODING_FAILED_TEXT;
+        if (!writeMp3Bytes(mp3, mp3Buffer.data(), result)) return EXPORT_WRITE_FAILED_TEXT;
+    } while (frames != 0);
+    return nullptr;
+}
+
+// Encodes the single-channel data from the stream's position to its end; returns a failure text or null.
+const wchar_t* encodeMonoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3,
+                                std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer) {
+    int32_t count = 0;
+    do {
+        count = monoSamplesInBlock(readBlock(wav, samples));
+        const int result = lame_encode_buffer(lame, samples.data(), nullptr, count, mp3Buffer.data(),
+                                              static_cast<int>(mp3Buffer.size()));
+        if (result < 0) return EXPORT_ENCODING_FAILED_TEXT;
+        if (!writeMp3Bytes(mp3, mp3Buffer.data(), result)) return EXPORT_WRITE_FAILED_TEXT;
+    } while (count != 0);
+    return nullptr;
+}
+
+// Replaces the VBR tag frame that the encoder put first in the stream by its final form, so that
+// players see the real frame count and the encoder delay; returns false when the write failed.
+bool rewriteVbrTagFrame(lame_t lame, std::ostream& mp3, std::vector<unsigned char>& mp3Buffer) {
+    // NOTE: without this the first frame keeps the encoder's placeholder, which announces far
+    // fewer frames than the file holds; decoders then misreport the duration.
+    const size_t tagBytes = lame_get_lametag_frame(lame, mp3Buffer.data(), mp3Buffer.size());
+    if (tagBytes == 0 || tagBytes > mp3Buffer.size()) return true;  // no tag in this stream
+    mp3.seekp(0);
+    return writeMp3Bytes(mp3, mp3Buffer.data(), static_cast<int>(tagBytes));
+}
+
+// Configures the encoder for the input; returns false when the encoder refuses the settings.
+bool configureEncoder(lame_t lame, int32_t channels, uint32_t sampleRate) {
+    if (lame_set_in_samplerate(lame, static_cast<int>(sampleRate)) < 0) return false;
+    if (lame_set_num_channels(lame, channels) < 0) return false;
+    // The library's default VBR mode at its default quality, the same as the front end's -V 4.
+    if (lame_set_VBR(lame, vbr_default) < 0) return false;
+    return lame_init_params(lame) >= 0;
+}
+
+// Runs one encoder over the WAV data and flushes it into the MP3 stream; returns a failure
+// text or null. The encoder is closed on every path.
+const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t channels, uint32_t sampleRate) {
+    lame_t lame = createMp3Encoder();
+    if (lame == nullptr) return EXPORT_ENCODER_FAILED_TEXT;
+    std::vector<int16_t> samples(EXPORT_SAMPLE_VALUES);
+    std::vector<unsigned char> mp3Buffer(EXPORT_MP3_BUFFER_BYTES);
+    const wchar_t* failure = nullptr;
+    if (!configureEncoder(lame, channels, sampleRate)) {
+        failure = EXPORT_ENCODER_FAILED_TEXT;
+    } else if (channels == 2) {
+        failure = encodeStereoBlocks(lame, wav, mp3, samples, mp3Buffer);
+    } else {
+        failure = encodeMonoBlocks(lame, wav, mp3, samples, mp3Buffer);
+    }
+    if (failure == nullptr) {
+        const int result = lame_encode_flush(lame, mp3Buffer.data(), static_cast<int>(mp3Buffer.size()));
+        if (result < 0) failure = EXPORT_ENCODING_FAILED_TEXT;
+        else if (!writeMp3Bytes(mp3, mp3Buffer.data(), result)) failure = EXPORT_WRITE_FAILED_TEXT;
+    }
+    if (failure == nullptr && !rewriteVbrTagFrame(lame, mp3, mp3Buffer)) failure = EXPORT_WRITE_FAILED_TEXT;
+    lame_close(lame);
+    return failure;
+}
+
+// Runs one export thread's job and counts it as finished.
+void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath) {
+    exportToMp3(mp3Path, wavPath);
+    std::lock_guard<std::mutex> lock(runningExportsMutex);
+    --runningExports;
+    runningExportsChanged.notify_all();
+}
+
+}  // namespace
+
+void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
+    const std::string mp3Utf8 = wideToUtf8(mp3Path);
+    const std::string wavUtf8 = wideToUtf8(wavPath);
+
+    std::ifstream wav(wavUtf8, std::ios::in | std::ios::binary);
+    if (!wav.is_open()) {
+        showExportError(EXPORT_OPEN_FAILED_TEXT);
+        return;
+    }
+    WavHeader header;
+    wav.read(reinterpret_cast<char*>(&header), sizeof header);
+    if (!isEncodableWavHeader(header, static_cast<size_t>(wav.gcount()))) {
+        wav.close();
+        showExportError(EXPORT_INVALID_WAV_TEXT);
+        return;
+    }
+    const int32_t channels = header.numChannels;
+    const uint32_t sampleRate = header.sampleRate;
+
+    // The MP3 is built under a name of its own and renamed over the chosen one only when it is
+    // complete, so a failed or interrupted export never leaves a cut-off file (or destroys an
+    // older one) under that name.
+    const std::string partialUtf8 = partialPathFor(mp3Utf8);
+    std::ofstream mp3(partialUtf8, std::ios::out | std::ios::binary | std::ios::trunc);
+    if (!mp3.is_open()) {
+        wav.close();
+        showExportError(EXPORT_CREATE_FAILED_TEXT);
+        return;
+    }
+
+    const wchar_t* failure = encodeWavData(wav, mp3, channels, sampleRate);
+    wav.close();
+    mp3.close();
+    if (failure == nullptr && mp3.fail()) failure = EXPORT_WRITE_FAILED_TEXT;
+    // NOTE: the narrow file functions map the UTF-8 bytes through the same code page as the
+    // stream opens above, so the rename finds the file that was written.
+    if (failure == nullptr &&
+        !MoveFileExA(partialUtf8.c_str(), mp3Utf8.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        failure = EXPORT_CREATE_FAILED_TEXT;
+    }
+    if (failure != nullptr) {
+        DeleteFileA(partialUtf8.c_str());
+        showExportError(failure);
+    }
+}
+
+bool startExport(std::wstring mp3Path, std::wstring wavPath) {
+    {
+        std::lock_guard<std::mutex> lock(runningExportsMutex);
+        ++runningExports;
+    }
+    try {
+        std::thread(runCountedExport, std::move(mp3Path), std::move(wavPath)).detach();
+        return true;
+    } catch (const std::system_error&) {
+        std::lock_guard<std::mutex> lock(runningExportsMutex);
+        --runningExports;
+        runningExportsChanged.notify_all();
+        return false;
+    }
+}
+
+void waitForRunningExports() {
+    std::unique_lock<std::mutex> lock(runningExportsMutex);
+    runningExportsChanged.wait(lock, [] { return runningExports == 0; });
+}

@@ -1,0 +1,367 @@
+// The MP3 export: header checks and block splitting as numbers, and the job itself on real
+// files under Wine, with its message boxes found, read and dismissed as a user would.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <lame/lame.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <thread>
+
+#include "export/mp3_encoder.h"
+#include "export/mp3_export.h"
+#include "export/wav_input.h"
+#include "export_test_helpers.h"
+#include "recording/wav_header.h"
+#include "temp_dir.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Pure parts
+
+struct HeaderCase {
+    const char* name;
+    size_t bytesRead;
+    void (*change)(WavHeader&);
+    bool encodable;
+};
+
+TEST(ExportWavCheck, AcceptsOnlyWhatTheEncoderCanTake) {
+    const HeaderCase cases[] = {
+        {"stereo 48000", 44, [](WavHeader&) {}, true},
+        {"mono 44100", 44, [](WavHeader& h) { h.numChannels = 1; h.sampleRate = 44100; }, true},
+        {"lowest rate", 44, [](WavHeader& h) { h.sampleRate = 8000; }, true},
+        {"highest rate", 44, [](WavHeader& h) { h.sampleRate = 192000; }, true},
+        {"float format code is not examined", 44, [](WavHeader& h) { h.audioFormat = 3; h.bitsPerSample = 32; }, true},
+        {"wrong data size is not examined", 44, [](WavHeader& h) { h.dataSize = 7; h.riffSize = 0; }, true},
+        {"short read", 43, [](WavHeader&) {}, false},
+        {"empty file keeps the preset identifiers", 0, [](WavHeader&) {}, false},
+        {"RIFX", 44, [](WavHeader& h) { h.riffId[3] = 'X'; }, false},
+        {"not WAVE", 44, [](WavHeader& h) { std::memcpy(h.waveId, "AVI ", 4); }, false},
+        {"lower-case riff", 44, [](WavHeader& h) { std::memcpy(h.riffId, "riff", 4); }, false},
+        {"no channels", 44, [](WavHeader& h) { h.numChannels = 0; }, false},
+        {"three channels", 44, [](WavHeader& h) { h.numChannels = 3; }, false},
+        {"65535 channels", 44, [](WavHeader& h) { h.numChannels = 65535; }, false},
+        {"rate 0", 44, [](WavHeader& h) { h.sampleRate = 0; }, false},
+        {"rate below the lowest MP3 rate", 44, [](WavHeader& h) { h.sampleRate = 7999; }, false},
+        {"rate above 192000", 44, [](WavHeader& h) { h.sampleRate = 192001; }, false},
+        {"rate negative as int", 44, [](WavHeader& h) { h.sampleRate = 0x80000000u; }, false},
+    };
+    for (const HeaderCase& c : cases) {
+        WavHeader header = makeWavHeader(48000, 16, 2, 1000, false);
+        c.change(header);
+        EXPECT_EQ(isEncodableWavHeader(header, c.bytesRead), c.encodable) << c.name;
+    }
+}
+
+TEST(ExportBlocks, CountsWholeFramesAndSamples) {
+    const struct {
+        size_t bytes;
+        int32_t stereoFrames;
+        int32_t monoSamples;
+    } cases[] = {
+        {0, 0, 0},       {1, 0, 0},       {2, 0, 1},       {3, 0, 1},          {4, 1, 2},
+        {10000, 2500, 5000}, {16384, 4096, 8192}, {16385, 4096, 8192}, {16387, 4096, 8193},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(stereoFramesInBlock(c.bytes), c.stereoFrames) << c.bytes;
+        EXPECT_EQ(monoSamplesInBlock(c.bytes), c.monoSamples) << c.bytes;
+    }
+}
+
+TEST(ExportBlocks, SplitsInterleavedFramesInPlace) {
+    for (int32_t frames : {0, 1, 2500, 4096}) {
+        std::vector<int16_t> buffer(EXPORT_SAMPLE_VALUES, -7);
+        for (int32_t i = 0; i < 2 * frames; ++i) buffer[i] = static_cast<int16_t>(i % 2 == 0 ? i / 2 : -(i / 2) - 1);
+        splitStereoBlock(buffer.data(), frames);
+        for (int32_t i = 0; i < frames; ++i) {
+            ASSERT_EQ(buffer[i], i) << "left " << i << " of " << frames;
+            ASSERT_EQ(buffer[EXPORT_RIGHT_CHANNEL_OFFSET + i], -i - 1) << "right " << i << " of " << frames;
+        }
+        if (frames == 0) {
+            EXPECT_EQ(buffer[0], -7);
+        }
+        if (frames < 4096) {
+            EXPECT_EQ(buffer[EXPORT_RIGHT_CHANNEL_OFFSET + frames], -7) << "beyond the block";
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The job on real files
+
+// Returns a sine of the given number of data bytes (whole samples) for the channel count.
+std::vector<int16_t> sineOfBytes(size_t bytes, int32_t channels, int32_t rate) {
+    return sineSamples(static_cast<uint32_t>(bytes / 2 / channels), channels, rate, 440.0, 1000.0);
+}
+
+// Expects a silent export that left exactly the WAV and the MP3 in the folder.
+void expectCleanSuccess(const ExportOutcome& outcome, const TempDir& dir) {
+    EXPECT_TRUE(outcome.finished);
+    EXPECT_TRUE(outcome.boxes.empty()) << (outcome.boxes.empty() ? std::string() : std::string("box shown"));
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::wstring>{L"in.wav", L"out.mp3"}));
+}
+
+// Expects exactly one box with the text, caption "Error", the error icon and no owner.
+void expectSingleError(const ExportOutcome& outcome, const wchar_t* text) {
+    ASSERT_TRUE(outcome.finished);
+    ASSERT_EQ(outcome.boxes.size(), 1u);
+    EXPECT_EQ(outcome.boxes[0].text, text);
+    EXPECT_EQ(outcome.boxes[0].caption, L"Error");
+    EXPECT_FALSE(outcome.boxes[0].hasOwner);
+    EXPECT_TRUE(outcome.boxes[0].hasErrorIcon);
+}
+
+struct EncodeCase {
+    const char* name;
+    int32_t channels;
+    int32_t rate;
+    size_t dataBytes;
+    size_t strayBytes;
+};
+
+TEST(ExportJob, EncodesLikeTheLibraryFedInOneCall) {
+    const EncodeCase cases[] = {
+        {"stereo 10000 bytes: one block of 2500 frames", 2, 48000, 10000, 0},
+        {"stereo exactly one block", 2, 48000, 16384, 0},
+        {"mono exactly one block", 1, 48000, 16384, 0},
+        {"stereo block ending in 3 stray bytes", 2, 48000, 10000, 3},
+        {"stereo block ending in 1 stray byte", 2, 44100, 16384, 1},
+        {"mono odd trailing byte", 1, 44100, 20000, 1},
+        {"stereo one second, many blocks", 2, 48000, 192000, 0},
+        {"mono 22050 with a short last block", 1, 22050, 100002, 0},
+        {"stereo 8000", 2, 8000, 32000, 0},
+        {"mono 96000, resampled by the encoder", 1, 96000, 96000, 0},
+        {"no data at all", 2, 48000, 0, 0},
+    };
+    for (const EncodeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::vector<int16_t> samples = sineOfBytes(c.dataBytes, c.channels, c.rate);
+        writeWavFile(dir.path() / "in.wav", c.rate, c.channels, samples,
+                     std::vector<unsigned char>(c.strayBytes, 0x5A));
+        const ExportOutcome outcome = runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav"));
+        expectCleanSuccess(outcome, dir);
+        const std::vector<unsigned char> mp3 = readFileBytes(dir.path() / "out.mp3");
+        EXPECT_EQ(mp3, referenceMp3(samples, c.channels, c.rate));
+        const Mp3Frames frames = walkMp3Frames(mp3);
+        EXPECT_TRUE(frames.wellFormed);
+        // The tag frame, the encoder delay and the padding add less than 3 x 1152 samples.
+        const double framesOfAudio = static_cast<double>(samples.size() / c.channels) * frames.sampleRate / c.rate;
+        EXPECT_GE(frames.frames * frames.samplesPerFrame, framesOfAudio);
+        EXPECT_LE(frames.frames * frames.samplesPerFrame, framesOfAudio + 3.0 * 1152);
+    }
+}
+
+TEST(ExportJob, ReplacesAnOlderMp3OfTheSameName) {
+    TempDir dir;
+    const std::vector<int16_t> samples = sineOfBytes(40000, 2, 48000);
+    writeWavFile(dir.path() / "in.wav", 48000, 2, samples);
+    writeFileBytes(dir.path() / "out.mp3", std::vector<unsigned char>(300000, 0xEE));
+    expectCleanSuccess(runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav")), dir);
+    EXPECT_EQ(readFileBytes(dir.path() / "out.mp3"), referenceMp3(samples, 2, 48000));
+}
+
+struct RefusalCase {
+    const char* name;
+    std::vector<unsigned char> (*wavBytes)();
+    const wchar_t* text;
+};
+
+// Returns the bytes of a valid one-block stereo WAV.
+std::vector<unsigned char> validWavBytes() {
+    const WavHeader header = makeWavHeader(48000, 16, 2, 16384, false);
+    const auto headerBytes = wavHeaderBytes(header);
+    std::vector<unsigned char> bytes(headerBytes.begin(), headerBytes.end());
+    bytes.resize(44 + 16384, 0x11);
+    return bytes;
+}
+
+TEST(ExportJob, RefusesBadInputWithItsMessageAndLeavesNoMp3) {
+    const RefusalCase cases[] = {
+        {"not RIFF", [] { auto b = validWavBytes(); std::memcpy(b.data(), "RIFX", 4); return b; },
+         EXPORT_INVALID_WAV_TEXT},
+        {"not WAVE", [] { auto b = validWavBytes(); std::memcpy(b.data() + 8, "WAVX", 4); return b; },
+         EXPORT_INVALID_WAV_TEXT},
+        {"a text file", [] { const char t[] = "hello, this is not a recording at all, just text.";
+                             return std::vector<unsigned char>(t, t + sizeof t - 1); },
+         EXPORT_INVALID_WAV_TEXT},
+        {"empty file", [] { return std::vector<unsigned char>(); }, EXPORT_INVALID_WAV_TEXT},
+        {"12 bytes of a real header", [] { auto b = validWavBytes(); b.resize(12); return b; },
+         EXPORT_INVALID_WAV_TEXT},
+        {"43 bytes of a real header", [] { auto b = validWavBytes(); b.resize(43); return b; },
+         EXPORT_INVALID_WAV_TEXT},
+        {"three channels", [] { auto b = validWavBytes(); b[22] = 3; return b; }, EXPORT_INVALID_WAV_TEXT},
+        {"zero channels", [] { auto b = validWavBytes(); b[22] = 0; return b; }, EXPORT_INVALID_WAV_TEXT},
+        {"rate 4000", [] { auto b = validWavBytes(); b[24] = 0xA0; b[25] = 0x0F; b[26] = 0; return b; },
+         EXPORT_INVALID_WAV_TEXT},
+        {"rate 0", [] { auto b = validWavBytes(); std::memset(b.data() + 24, 0, 4); return b; },
+         EXPORT_INVALID_WAV_TEXT},
+        {"rate 4294967295", [] { auto b = validWavBytes(); std::memset(b.data() + 24, 0xFF, 4); return b; },
+         EXPORT_INVALID_WAV_TEXT},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        writeFileBytes(dir.path() / "in.wav", c.wavBytes());
+        const ExportOutcome outcome = runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav"));
+        expectSingleError(outcome, c.text);
+        EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"in.wav"});
+    }
+}
+
+TEST(ExportJob, MissingWavShowsTheOpenMessageAndLeavesAnOlderMp3Alone) {
+    TempDir dir;
+    const std::vector<unsigned char> older(5000, 0x42);
+    writeFileBytes(dir.path() / "out.mp3", older);
+    const ExportOutcome outcome = runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"missing.wav"));
+    expectSingleError(outcome, EXPORT_OPEN_FAILED_TEXT);
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"out.mp3"});
+    EXPECT_EQ(readFileBytes(dir.path() / "out.mp3"), older);
+}
+
+TEST(ExportJob, RefusedWavLeavesAnOlderMp3Alone) {
+    TempDir dir;
+    const std::vector<unsigned char> older(5000, 0x42);
+    writeFileBytes(dir.path() / "out.mp3", older);
+    writeFileBytes(dir.path() / "in.wav", std::vector<unsigned char>(100, 0));
+    expectSingleError(runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav")), EXPORT_INVALID_WAV_TEXT);
+    EXPECT_EQ(readFileBytes(dir.path() / "out.mp3"), older);
+}
+
+TEST(ExportJob, Mp3InAMissingFolderShowsTheCreateMessage) {
+    TempDir dir;
+    writeFileBytes(dir.path() / "in.wav", validWavBytes());
+    const ExportOutcome outcome =
+        runWatchedExport(dir.wideFile(L"no such folder\\out.mp3"), dir.wideFile(L"in.wav"));
+    expectSingleError(outcome, EXPORT_CREATE_FAILED_TEXT);
+    EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"in.wav"});
+}
+
+TEST(ExportJob, Mp3NameTakenByAFolderShowsTheCreateMessageAndLeavesNoPartialFile) {
+    TempDir dir;
+    writeFileBytes(dir.path() / "in.wav", validWavBytes());
+    std::filesystem::create_directory(dir.path() / "out.mp3");
+    writeFileBytes(dir.path() / "out.mp3" / "keep.txt", {1, 2, 3});
+    const ExportOutcome outcome = runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav"));
+    expectSingleError(outcome, EXPORT_CREATE_FAILED_TEXT);
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::wstring>{L"in.wav", L"out.mp3"}));
+    EXPECT_EQ(readFileBytes(dir.path() / "out.mp3" / "keep.txt"), (std::vector<unsigned char>{1, 2, 3}));
+}
+
+// Returns no encoder, as a library out of memory would.
+lame_t failingEncoderCreation() { return nullptr; }
+
+// Returns an encoder that has already been configured, so it refuses to be configured again.
+lame_t encoderRefusingConfiguration() {
+    lame_t lame = lame_init();
+    lame_init_params(lame);
+    return lame;
+}
+
+TEST(ExportJob, EncoderThatCannotBeCreatedOrConfiguredEndsTheJobWithAMessage) {
+    for (Mp3EncoderFactory factory : {failingEncoderCreation, encoderRefusingConfiguration}) {
+        TempDir dir;
+        writeFileBytes(dir.path() / "in.wav", validWavBytes());
+        createMp3Encoder = factory;
+        const ExportOutcome outcome = runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav"));
+        createMp3Encoder = lame_init;
+        expectSingleError(outcome, EXPORT_ENCODER_FAILED_TEXT);
+        EXPECT_EQ(folderEntries(dir.path()), std::vector<std::wstring>{L"in.wav"});
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Several jobs, a growing file, shutdown
+
+TEST(ExportJob, TwoExportsStartedOneAfterTheOtherRunSideBySide) {
+    TempDir dir;
+    const std::vector<int16_t> stereo = sineSamples(48000 * 20, 2, 48000, 440.0, 1000.0);
+    const std::vector<int16_t> mono = sineSamples(44100 * 20, 1, 44100, 660.0, 0.0);
+    writeWavFile(dir.path() / "a.wav", 48000, 2, stereo);
+    writeWavFile(dir.path() / "b.wav", 44100, 1, mono);
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(startExport(dir.wideFile(L"a.mp3"), dir.wideFile(L"a.wav")));
+    ASSERT_TRUE(startExport(dir.wideFile(L"b.mp3"), dir.wideFile(L"b.wav")));
+    // Both partial files exist at once while neither job has finished: the jobs overlap.
+    bool sawBothRunning = false;
+    while (!sawBothRunning && std::chrono::steady_clock::now() - started < std::chrono::seconds(30)) {
+        int partial = 0, finished = 0;
+        for (const std::wstring& name : folderEntries(dir.path())) {
+            if (name.size() > 5 && name.compare(name.size() - 5, 5, L".part") == 0) ++partial;
+            if (name == L"a.mp3" || name == L"b.mp3") ++finished;
+        }
+        if (finished > 0) break;
+        sawBothRunning = partial == 2;
+        Sleep(1);
+    }
+    waitForRunningExports();
+    EXPECT_TRUE(sawBothRunning);
+    EXPECT_EQ(readFileBytes(dir.path() / "a.mp3"), referenceMp3(stereo, 2, 48000));
+    EXPECT_EQ(readFileBytes(dir.path() / "b.mp3"), referenceMp3(mono, 1, 44100));
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::wstring>{L"a.mp3", L"a.wav", L"b.mp3", L"b.wav"}));
+}
+
+TEST(ExportJob, TwoExportsToOneNameLeaveOneWholeMp3) {
+    TempDir dir;
+    const std::vector<int16_t> samples = sineSamples(48000 * 10, 2, 48000, 440.0, 1000.0);
+    writeWavFile(dir.path() / "in.wav", 48000, 2, samples);
+    ASSERT_TRUE(startExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav")));
+    ASSERT_TRUE(startExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav")));
+    waitForRunningExports();
+    EXPECT_EQ(readFileBytes(dir.path() / "out.mp3"), referenceMp3(samples, 2, 48000));
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::wstring>{L"in.wav", L"out.mp3"}));
+}
+
+TEST(ExportJob, WaitingForRunningExportsReturnsOnlyWhenTheMp3IsComplete) {
+    TempDir dir;
+    const std::vector<int16_t> samples = sineSamples(48000 * 30, 2, 48000, 440.0, 1000.0);
+    writeWavFile(dir.path() / "in.wav", 48000, 2, samples);
+    waitForRunningExports();  // nothing running: returns at once
+    ASSERT_TRUE(startExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "out.mp3")) << "a 30 s export cannot be done already";
+    waitForRunningExports();
+    EXPECT_EQ(readFileBytes(dir.path() / "out.mp3"), referenceMp3(samples, 2, 48000));
+}
+
+TEST(ExportJob, ExportOfAFileBeingWrittenEncodesWhatItRead) {
+    TempDir dir;
+    const int32_t rate = 48000;
+    const std::vector<int16_t> chunk = sineSamples(4800, 2, rate, 440.0, 1000.0);  // 100 ms
+    std::ofstream recording(dir.path() / "in.wav", std::ios::binary | std::ios::trunc);
+    writeWavHeader(recording, rate, 16, 2, 0, false);  // the placeholder a running recording has
+    for (int i = 0; i < 20; ++i) recording.write(reinterpret_cast<const char*>(chunk.data()), chunk.size() * 2);
+    recording.flush();
+    const uint64_t sizeAtStart = std::filesystem::file_size(dir.path() / "in.wav");
+
+    std::atomic<bool> stopWriting{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 400 && !stopWriting; ++i) {
+            recording.write(reinterpret_cast<const char*>(chunk.data()), chunk.size() * 2);
+            recording.flush();
+            Sleep(2);
+        }
+    });
+    const ExportOutcome outcome = runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav"));
+    stopWriting = true;
+    writer.join();
+    recording.close();
+    const uint64_t sizeAtEnd = std::filesystem::file_size(dir.path() / "in.wav");
+
+    EXPECT_TRUE(outcome.finished);
+    EXPECT_TRUE(outcome.boxes.empty());
+    const Mp3Frames frames = walkMp3Frames(readFileBytes(dir.path() / "out.mp3"));
+    ASSERT_TRUE(frames.wellFormed);
+    const uint64_t encodedFrames = static_cast<uint64_t>(frames.frames) * frames.samplesPerFrame;
+    EXPECT_GE(encodedFrames, (sizeAtStart - 44) / 4);
+    EXPECT_LE(encodedFrames, (sizeAtEnd - 44) / 4 + 3 * 1152);
+}
+
+}  // namespace
