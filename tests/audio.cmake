@@ -1,0 +1,28 @@
+# Capture against the private PulseAudio server of scripts/test, through Wine's Core Audio. They
+# all take the debug_output lock: they write debugger lines and must not overlap while one of
+# them changes the server's default source.
+add_executable(capture_host audio/capture_host.cpp)
+target_link_libraries(capture_host PRIVATE voxtrel_recording)
+target_link_options(capture_host PRIVATE -municode)
+
+voxtrel_add_test_program(capture_audio_tests SOURCES audio/capture_audio_tests.cpp
+  LIBRARIES voxtrel_recording LOCKS debug_output)
+target_include_directories(capture_audio_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio)
+add_dependencies(capture_audio_tests capture_host)
+
+# No server reachable: Wine's Core Audio then has no capture endpoint.
+add_executable(capture_no_device_tests audio/capture_no_device_tests.cpp)
+target_link_libraries(capture_no_device_tests PRIVATE voxtrel_test_support GTest::gtest_main voxtrel_recording)
+target_include_directories(capture_no_device_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio)
+gtest_discover_tests(capture_no_device_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+  WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+  PROPERTIES TIMEOUT 120 RESOURCE_LOCK debug_output ENVIRONMENT "PULSE_SERVER=unix:/nonexistent")
+
+# A pipe source fed a known signal; the script sets it up around the Wine program.
+add_executable(capture_pipe_tests audio/capture_pipe_tests.cpp)
+target_link_libraries(capture_pipe_tests PRIVATE voxtrel_test_support GTest::gtest_main voxtrel_recording)
+target_include_directories(capture_pipe_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio)
+add_test(NAME CapturePipeSource.RecordsOneContiguousRunOfTheFedFrames
+  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/audio/run_pipe_capture.sh $<TARGET_FILE:capture_pipe_tests>)
+set_tests_properties(CapturePipeSource.RecordsOneContiguousRunOfTheFedFrames PROPERTIES
+  TIMEOUT 120 RESOURCE_LOCK debug_output)
