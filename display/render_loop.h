@@ -9,3 +9,7 @@ void renderLoop();
 
 // Draws one frame of both traces into window and presents it.
 void drawTraces(GLFWwindow* window);
+
+// Draws one frame of both traces into window's back buffer without presenting it; drawTraces
+// is this followed by the swap, so the back buffer can be read before it is presented.
+void drawFrame(GLFWwindow* window);

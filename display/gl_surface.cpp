@@ -1,0 +1,45 @@
+#include "display/gl_surface.h"
+
+// GLEW must come before any other GL header.
+#include <GL/glew.h>
+#define GLFW_EXPOSE_NATIVE_WIN32
+#include <GLFW/glfw3.h>
+#include <GLFW/glfw3native.h>
+
+namespace {
+
+// The embedded window's whole style: a plain visible child, with every frame bit GLFW set dropped.
+constexpr LONG EMBEDDED_STYLE = WS_CHILD | WS_VISIBLE;
+
+// Asks GLFW for a borderless, fixed-size window kept above others; hints persist between calls.
+void setEmbeddingHints() {
+    glfwWindowHint(GLFW_DECORATED, GLFW_FALSE);
+    glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
+    glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
+}
+
+// Makes child a borderless child of host covering the host's client area, at the top of its siblings.
+void embedInHost(HWND child, HWND host) {
+    // The parent first, then the style: a window becomes a child only once it has a parent.
+    SetParent(child, host);
+    SetWindowLongW(child, GWL_STYLE, EMBEDDED_STYLE);
+    RECT hostArea{};
+    GetClientRect(host, &hostArea);
+    SetWindowPos(child, nullptr, 0, 0, hostArea.right, hostArea.bottom, SWP_SHOWWINDOW);
+}
+
+}  // namespace
+
+GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height) {
+    // Without a host there is nothing to embed into; a surface left floating as a parentless
+    // WS_CHILD would never show. Refuse before anything is created.
+    if (!IsWindow(host)) return nullptr;
+    setEmbeddingHints();
+    GLFWwindow* window = glfwCreateWindow(width, height, "", nullptr, nullptr);
+    if (!window) return nullptr;
+    embedInHost(glfwGetWin32Window(window), host);
+    glfwMakeContextCurrent(window);
+    // Only GL 1.1 entry points are drawn with, so a loader that finds no extensions changes nothing.
+    glewInit();
+    return window;
+}
