@@ -1,0 +1,81 @@
+#include "app/startup.h"
+
+#include <GLFW/glfw3.h>
+
+#include "app/controls.h"
+#include "app/window_proc.h"
+#include "display/gl_surface.h"
+#include "display/render_loop.h"
+#include "recording/live_state.h"
+
+namespace {
+
+constexpr wchar_t CLASS_NAME[] = L"VoxtrelApp";
+constexpr wchar_t WINDOW_TITLE[] = L"Voxtrel with FFT";
+constexpr int WINDOW_WIDTH = 1200;
+constexpr int WINDOW_HEIGHT = 1400;
+constexpr int SURFACE_START_WIDTH = 680;
+constexpr int SURFACE_START_HEIGHT = 80;
+
+// Shows a start-up error the way every error of the program is shown.
+void showError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Error", MB_ICONERROR); }
+
+// Registers the main window's class; returns false when the platform refuses it.
+bool registerMainClass(HINSTANCE instance) {
+    WNDCLASSW windowClass;
+    ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.lpfnWndProc = MainWndProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
+    windowClass.lpszClassName = CLASS_NAME;
+    return RegisterClassW(&windowClass) != 0;
+}
+
+// Creates both surfaces in their hosts and leaves the waveform surface's context free for the
+// render thread.
+void createSurfaces() {
+    waveformSurface = createEmbeddedGlWindow(waveformHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
+    spectrumSurface = createEmbeddedGlWindow(spectrumHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
+    if (!spectrumSurface) {
+        showError(L"Failed to create Spectrum GL window");
+        // The waveform context is still current here; a context can be current on one thread
+        // only, so release it for the render thread.
+        glfwMakeContextCurrent(nullptr);
+    }
+}
+
+}  // namespace
+
+void startRenderThread() { renderThread = std::thread(renderLoop); }
+
+bool startUp(HINSTANCE instance, int showCommand) {
+    if (!registerMainClass(instance)) {
+        showError(L"Failed to register the main window class.");
+        return false;
+    }
+    mainWindow = CreateWindowExW(0, CLASS_NAME, WINDOW_TITLE, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                                 WINDOW_WIDTH, WINDOW_HEIGHT, nullptr, nullptr, instance, nullptr);
+    if (!mainWindow) {
+        showError(L"Failed to create the main window.");
+        return false;
+    }
+    ShowWindow(mainWindow, showCommand);
+    if (!glfwInit()) {
+        showError(L"Failed to start the OpenGL display (GLFW).");
+        DestroyWindow(mainWindow);
+        return false;
+    }
+    createSurfaces();
+    startRenderThread();
+    return true;
+}
+
+void runMessageLoop() {
+    MSG message;
+    ZeroMemory(&message, sizeof message);
+    while (GetMessageW(&message, nullptr, 0, 0)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}

@@ -1,0 +1,15 @@
+// Process entry and start-up: the window class, the main window, the GL surfaces and the
+// render thread.
+#pragma once
+
+#include <windows.h>
+
+// Starts the thread that runs the render loop and keeps it in renderThread.
+void startRenderThread();
+
+// Registers the class, creates and shows the main window, embeds both GL surfaces and starts
+// the render thread; returns false (after telling the user) when the program cannot run.
+bool startUp(HINSTANCE instance, int showCommand);
+
+// Dispatches messages until the quit message arrives.
+void runMessageLoop();

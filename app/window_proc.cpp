@@ -1,0 +1,140 @@
+#include "app/window_proc.h"
+
+#include <GLFW/glfw3.h>
+
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "app/controls.h"
+#include "app/save_dialog.h"
+#include "display/level_meter.h"
+#include "export/mp3_export.h"
+#include "recording/capture.h"
+#include "recording/live_state.h"
+
+namespace {
+
+// Creates the seven child controls of the main window in their fixed order.
+void createControls(HWND hwnd) {
+    const ControlSpec* controls = mainWindowControls();
+    for (int i = 0; i < CONTROL_COUNT; ++i) {
+        const ControlSpec& c = controls[i];
+        *c.handle = CreateWindowExW(0, c.className, c.text, c.style, c.x, c.y, c.width, c.height, hwnd,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
+    }
+}
+
+// Empties both traces' buffers, each under its own lock.
+void clearTraces() {
+    {
+        std::lock_guard<std::mutex> guard(waveformMutex);
+        waveformLeft.clear();
+    }
+    std::lock_guard<std::mutex> guard(spectrumMutex);
+    spectrumData.clear();
+}
+
+// Starts a recording unless one is setting up, running or finishing.
+void startRecording(HWND hwnd) {
+    if (isRecording.load() || captureActive.load()) return;
+    clearTraces();
+    const std::wstring path = chooseSaveFile(hwnd);
+    if (path.empty()) return;
+    outputPath = path;
+    if (!launchCaptureWorker()) {
+        SetWindowTextW(statusLabel, L"Could not start the recording.");
+    }
+}
+
+// Asks the capture worker to finish; also covers a worker still setting up.
+void requestStop() {
+    stopRequested.store(true);
+    isRecording.store(false);
+}
+
+// Asks for an MP3 path and starts an export of the current recording path.
+void startMp3Export(HWND hwnd) {
+    const std::wstring mp3Path = chooseSaveFile(hwnd);
+    if (mp3Path.empty()) return;
+    if (!startExport(mp3Path, outputPath)) {
+        MessageBoxW(nullptr, L"Failed to start the MP3 export.", L"Error", MB_ICONERROR);
+    }
+}
+
+// Runs the command of a button, told apart by the low 16 bits of wParam.
+void runCommand(HWND hwnd, WPARAM wParam) {
+    switch (static_cast<uint16_t>(LOWORD(wParam))) {
+        case ID_START_RECORDING: startRecording(hwnd); break;
+        case ID_STOP: requestStop(); break;
+        case ID_EXPORT_MP3: startMp3Export(hwnd); break;
+        default: break;
+    }
+}
+
+// Shows the saved path and returns the flags to idle.
+void recordingSaved() {
+    SetWindowTextW(statusLabel, savedStatusText(outputPath).c_str());
+    isRecording.store(false);
+}
+
+// Closes the window unless a capture is still finishing its file.
+void closeWindow(HWND hwnd) {
+    requestStop();
+    if (captureActive.load()) return;
+    DestroyWindow(hwnd);
+}
+
+// Stops the render thread before the surfaces it draws into are destroyed, then ends GLFW.
+void shutDown() {
+    renderRunning.store(false);
+    if (renderThread.joinable()) renderThread.join();
+    if (waveformSurface) glfwDestroyWindow(waveformSurface);
+    if (spectrumSurface) glfwDestroyWindow(spectrumSurface);
+    glfwTerminate();
+    PostQuitMessage(0);
+}
+
+}  // namespace
+
+bool launchCaptureWorker() {
+    // Raised here as well as by the worker, so a second "Start Recording" that arrives before
+    // the new thread has run cannot start a second worker.
+    stopRequested.store(false);
+    captureActive.store(true);
+    try {
+        std::thread(recordAudio, outputPath, mainWindow).detach();
+    } catch (const std::system_error&) {
+        captureActive.store(false);
+        return false;
+    }
+    return true;
+}
+
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            createControls(hwnd);
+            mainWindow = hwnd;
+            return 0;
+        case WM_DESTROY:
+            shutDown();
+            return 0;
+        case WM_CLOSE:
+            closeWindow(hwnd);
+            return 0;
+        case WM_DRAWITEM:
+            return paintLevelMeter(wParam, lParam);
+        case WM_COMMAND:
+            runCommand(hwnd, wParam);
+            return 0;
+        case WM_LEVEL_UPDATE:
+            InvalidateRect(levelMeter, nullptr, TRUE);
+            return 0;
+        case WM_RECORDING_SAVED:
+            recordingSaved();
+            return 0;
+        default:
+            return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}

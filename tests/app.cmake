@@ -1,0 +1,3 @@
+if(TARGET voxtrel_app)
+  voxtrel_add_test_program(app_tests SOURCES unit/app_tests.cpp LIBRARIES voxtrel_app LOCKS desktop)
+endif()

@@ -1,0 +1,10 @@
+if(TARGET voxtrel)
+  add_executable(e2e_driver e2e/driver.cpp)
+  target_link_libraries(e2e_driver PRIVATE voxtrel_test_support)
+  if(MINGW)
+    target_link_options(e2e_driver PRIVATE -municode)
+  endif()
+  add_test(NAME e2e.VoxtrelDrivenThroughItsWindows
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
+  set_tests_properties(e2e.VoxtrelDrivenThroughItsWindows PROPERTIES TIMEOUT 240 RESOURCE_LOCK "desktop;audio")
+endif()

@@ -1,0 +1,99 @@
+// Drives a running Voxtrel through its windows, one action per invocation, as a user would:
+// find the main window, press its buttons, fill its save dialog, read its status line and
+// answer its message boxes. Exit code 0 means the action succeeded.
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+#include "dialog_driver.h"
+
+namespace {
+
+constexpr int ID_STATUS = 0;
+
+// Returns the main window, waiting up to timeoutMs for it to appear.
+HWND findMainWindow(DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        HWND window = FindWindowW(L"VoxtrelApp", L"Voxtrel with FFT");
+        if (window) return window;
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
+std::wstring statusText(HWND main) {
+    wchar_t text[1024] = {};
+    GetWindowTextW(GetDlgItem(main, ID_STATUS), text, 1024);
+    return text;
+}
+
+// Prints a wide string to stdout as UTF-8, one line.
+void printLine(const std::wstring& text) {
+    char utf8[4096] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, utf8, sizeof utf8 - 1, nullptr, nullptr);
+    std::printf("%s\n", utf8);
+    std::fflush(stdout);
+}
+
+DWORD number(const wchar_t* text) { return static_cast<DWORD>(std::wcstoul(text, nullptr, 10)); }
+
+// Waits for the status line to start with prefix.
+int waitStatus(HWND main, const std::wstring& prefix, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        const std::wstring text = statusText(main);
+        if (text.compare(0, prefix.size(), prefix) == 0) {
+            printLine(text);
+            return 0;
+        }
+        Sleep(50);
+    } while (GetTickCount64() < deadline);
+    printLine(statusText(main));
+    return 1;
+}
+
+// Waits for an unowned "Error" message box, prints its text and dismisses it.
+int answerMessageBox(DWORD timeoutMs) {
+    HWND box = waitForDialog(nullptr, timeoutMs, L"Error");
+    if (!box) return 1;
+    printLine(messageBoxText(box));
+    dismissMessageBox(box);
+    return 0;
+}
+
+int run(int argc, wchar_t** argv) {
+    if (argc < 2) return 2;
+    const std::wstring action = argv[1];
+    HWND main = findMainWindow(action == L"wait-window" && argc > 2 ? number(argv[2]) : 5000);
+    if (action == L"wait-window") return main ? 0 : 1;
+    if (action == L"message-box") return answerMessageBox(argc > 2 ? number(argv[2]) : 10000);
+    if (!main) return 3;
+    if (action == L"click" && argc > 2) {
+        return PostMessageW(GetDlgItem(main, static_cast<int>(number(argv[2]))), BM_CLICK, 0, 0) ? 0 : 1;
+    }
+    if (action == L"save-dialog" && argc > 2) {
+        HWND dialog = waitForDialog(main, argc > 3 ? number(argv[3]) : 10000);
+        return dialog && submitSaveDialog(dialog, argv[2]) ? 0 : 1;
+    }
+    if (action == L"cancel-dialog") {
+        HWND dialog = waitForDialog(main, argc > 2 ? number(argv[2]) : 10000);
+        if (!dialog) return 1;
+        cancelDialog(dialog);
+        return 0;
+    }
+    if (action == L"expect-no-dialog") return waitForDialog(main, argc > 2 ? number(argv[2]) : 1000) ? 1 : 0;
+    if (action == L"status") {
+        printLine(statusText(main));
+        return 0;
+    }
+    if (action == L"wait-status" && argc > 2) return waitStatus(main, argv[2], argc > 3 ? number(argv[3]) : 10000);
+    if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) { return run(argc, argv); }

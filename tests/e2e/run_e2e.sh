@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Runs the real Voxtrel under Wine and drives it only through its windows: recording from the
+# test PulseAudio server's sine source, exporting, refused and cancelled starts, closing while
+# recording, and the diagnostic lines on the debug-output channel.
+set -uo pipefail
+EXE="$1"
+DRIVER="$2"
+HERE="$(cd "$(dirname "$0")" && pwd)"
+WORK="$(mktemp -d /tmp/voxtrel-e2e.XXXXXX)"
+failures=0
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what="$1"; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+drive() { wine "$DRIVER" "$@" | tr -d '\r'; }  # the console's line ends are CRLF
+winpath() { winepath -w "$1" 2>/dev/null; }
+cleanup() {
+  [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+cd "$WORK"
+WINEDEBUG=+debugstr wine "$EXE" 2>"$WORK/debug.log" &
+APP_PID=$!
+check "main window appears" drive wait-window 30000
+
+# Export before any recording reads output.wav from the current folder, which is missing.
+drive click 10
+check "export dialog accepts a path" drive save-dialog "$(winpath "$WORK/early.mp3")"
+box="$(drive message-box 15000)"
+check "missing output.wav is reported" [ "$box" = "Failed to open WAV file for MP3 conversion." ]
+check "no MP3 is left behind" [ ! -e "$WORK/early.mp3" ]
+
+# A recording of about three seconds from the sine source.
+TAKE="$WORK/take one.wav"
+drive click 1
+check "record dialog accepts a path" drive save-dialog "$(winpath "$TAKE")"
+sleep 1
+drive click 1
+check "a start while recording opens no dialog" drive expect-no-dialog 1500
+sleep 1.5
+drive click 2
+status="$(drive wait-status "Saved to: " 15000)"
+check "status shows the saved path" [ "$status" = "Saved to: $(winpath "$TAKE")" ]
+check "recording has the source's format, length and tone" \
+  python3 "$HERE/check_audio.py" "$TAKE" --rate 48000 --channels 1 --min-seconds 2.5 --max-seconds 6 --freq 440 --rms 0.3535
+
+# Export the recording and decode it on the Linux side.
+MP3="$WORK/take one.mp3"
+drive click 10
+check "export dialog accepts the MP3 path" drive save-dialog "$(winpath "$MP3")"
+for _ in $(seq 100); do [ -s "$MP3" ] && break; sleep 0.1; done
+sleep 0.5
+check "the MP3 exists" [ -s "$MP3" ]
+lame --quiet --decode "$MP3" "$WORK/decoded.wav" >/dev/null 2>&1
+check "the MP3 decodes to the recording" \
+  python3 "$HERE/check_audio.py" "$WORK/decoded.wav" --rate 48000 --channels 1 --min-seconds 2.5 --max-seconds 6.2 --freq 440
+
+# A cancelled start clears the traces and changes nothing else.
+drive click 1
+check "cancel the record dialog" drive cancel-dialog
+sleep 0.3
+check "status unchanged after a cancelled start" [ "$(drive status)" = "Saved to: $(winpath "$TAKE")" ]
+
+# Closing while recording: the file is finalised, the window waits for the worker, and a second
+# close ends the program with exit code 0.
+SECOND="$WORK/second.wav"
+drive click 1
+check "second record dialog accepts a path" drive save-dialog "$(winpath "$SECOND")"
+sleep 2
+drive close
+status="$(drive wait-status "Saved to: $(winpath "$SECOND")" 15000)"
+check "closing while recording finalises the file" \
+  python3 "$HERE/check_audio.py" "$SECOND" --rate 48000 --channels 1 --min-seconds 1.5 --freq 440
+check "the window stays after the refused close" drive wait-window 1000
+drive close
+wait "$APP_PID"
+rc=$?
+APP_PID=""
+check "the program ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
+
+check "packet diagnostics on the debug channel" grep -q 'fftInputBuffer size = ' "$WORK/debug.log"
+check "analysis diagnostics on the debug channel" grep -q 'MaxBin: ' "$WORK/debug.log"
+check "processFFT diagnostics on the debug channel" grep -q 'processFFT called' "$WORK/debug.log"
+
+echo "e2e: $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,23 @@
+// Drives common dialogs and message boxes of another thread or process as a user would:
+// find the box, read or type its text, press its buttons.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Waits up to timeoutMs for a visible dialog (class #32770) owned by owner (or by any window
+// when owner is null) and returns it, or null.
+HWND waitForDialog(HWND owner, DWORD timeoutMs, const wchar_t* title = nullptr);
+
+// Types path into a save dialog's file name box and presses its Save button.
+bool submitSaveDialog(HWND dialog, const std::wstring& path);
+
+// Presses a dialog's Cancel button.
+void cancelDialog(HWND dialog);
+
+// Returns the message text of a message box.
+std::wstring messageBoxText(HWND box);
+
+// Dismisses a message box with its OK button.
+void dismissMessageBox(HWND box);

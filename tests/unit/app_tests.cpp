@@ -1,0 +1,256 @@
+// Application shell: the save dialog and the main window procedure, driven through a real
+// window, real controls and the real common dialog under Wine.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commdlg.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/controls.h"
+#include "app/save_dialog.h"
+#include "app/window_proc.h"
+#include "dialog_driver.h"
+#include "recording/live_state.h"
+#include "temp_dir.h"
+
+namespace {
+
+// Runs the window's messages for about ms milliseconds.
+void pumpMessages(DWORD ms) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    MSG msg;
+    while (GetTickCount64() < deadline) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        Sleep(5);
+    }
+}
+
+HWND createMainWindow() {
+    static const ATOM atom = [] {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = MainWndProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        windowClass.lpszClassName = L"VoxtrelApp";
+        return RegisterClassW(&windowClass);
+    }();
+    EXPECT_NE(atom, 0);
+    HWND window = CreateWindowExW(0, L"VoxtrelApp", L"Voxtrel with FFT", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                  CW_USEDEFAULT, 1200, 1400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    ShowWindow(window, SW_SHOW);
+    return window;
+}
+
+std::wstring windowText(HWND window) {
+    wchar_t text[512] = {};
+    GetWindowTextW(window, text, 512);
+    return text;
+}
+
+std::wstring className(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+void fillTraces() {
+    { std::lock_guard<std::mutex> g(waveformMutex); waveformLeft.assign(100, 5); }
+    { std::lock_guard<std::mutex> g(spectrumMutex); spectrumData.assign(4096, 0.5f); }
+}
+
+size_t waveformSize() { std::lock_guard<std::mutex> g(waveformMutex); return waveformLeft.size(); }
+size_t spectrumSize() { std::lock_guard<std::mutex> g(spectrumMutex); return spectrumData.size(); }
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        isRecording.store(false);
+        captureActive.store(false);
+        stopRequested.store(false);
+        outputPath = L"output.wav";
+        window = createMainWindow();
+        ASSERT_NE(window, nullptr);
+    }
+    void TearDown() override {
+        captureActive.store(false);
+        if (IsWindow(window)) DestroyWindow(window);
+        pumpMessages(10);
+    }
+    HWND window = nullptr;
+};
+
+}  // namespace
+
+TEST(SaveDialog, RecordCarriesTheFixedSettings) {
+    wchar_t buffer[SAVE_PATH_CAPACITY] = {};
+    const OPENFILENAMEW record = makeSaveDialogRecord(reinterpret_cast<HWND>(0x1234), buffer);
+    EXPECT_EQ(record.lStructSize, 152u);
+    EXPECT_EQ(record.hwndOwner, reinterpret_cast<HWND>(0x1234));
+    EXPECT_EQ(record.Flags, 0x802u);
+    EXPECT_EQ(record.nMaxFile, 260u);
+    EXPECT_EQ(record.lpstrFile, buffer);
+    EXPECT_EQ(record.nFilterIndex, 0u);
+    EXPECT_EQ(record.lpstrDefExt, nullptr);
+    EXPECT_EQ(record.lpstrInitialDir, nullptr);
+    EXPECT_EQ(record.lpstrTitle, nullptr);
+    EXPECT_EQ(record.lpstrCustomFilter, nullptr);
+    EXPECT_EQ(record.lpstrFileTitle, nullptr);
+
+    const wchar_t* filter = saveDialogFilter();
+    std::vector<std::wstring> parts;
+    while (*filter) {
+        parts.emplace_back(filter);
+        filter += parts.back().size() + 1;
+    }
+    EXPECT_EQ(parts, (std::vector<std::wstring>{L"Audio Files", L"*.wav;*.mp3", L"All Files", L"*.*"}));
+}
+
+TEST(SaveDialog, ReturnsTheTypedPathUnchangedOrEmptyWhenCancelled) {
+    TempDir dir;
+    const std::wstring typed = dir.wideFile(L"take one");  // no extension
+    struct Case {
+        const char* name;
+        bool submit;
+        std::wstring expected;
+    } cases[] = {{"typed name without extension", true, typed}, {"cancelled", false, L""}};
+    HWND owner = createMainWindow();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::atomic<bool> driven{false};
+        std::thread user([&] {
+            HWND dialog = waitForDialog(owner, 10000);
+            if (!dialog) return;
+            EXPECT_FALSE(IsWindowEnabled(owner)) << "the owner is disabled while the dialog is up";
+            driven = c.submit ? submitSaveDialog(dialog, typed) : (cancelDialog(dialog), true);
+        });
+        const std::wstring chosen = chooseSaveFile(owner);
+        user.join();
+        EXPECT_TRUE(driven.load());
+        EXPECT_EQ(chosen, c.expected);
+    }
+    DestroyWindow(owner);
+}
+
+TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
+    struct Expected {
+        int id;
+        const wchar_t* cls;
+        const wchar_t* text;
+        LONG style;
+        RECT rect;
+    } controls[] = {
+        {1, L"Button", L"Start Recording", 0x50000000, {20, 20, 160, 50}},
+        {2, L"Button", L"Stop", 0x50000000, {180, 20, 260, 50}},
+        {10, L"Button", L"Export MP3", 0x50000000, {270, 20, 360, 50}},
+        {0, L"Static", L"Ready", 0x50000000, {20, 60, 1180, 80}},
+        {3, L"Static", L"", 0x5000000D, {20, 90, 1180, 110}},
+        {1101, L"Static", L"", 0x50000000, {20, 120, 1180, 200}},
+        {1102, L"Static", L"", 0x50000000, {20, 210, 1180, 290}},
+    };
+    EXPECT_EQ(mainWindow, window);
+    for (const Expected& e : controls) {
+        SCOPED_TRACE(e.id);
+        HWND control = GetDlgItem(window, e.id);
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(_wcsicmp(className(control).c_str(), e.cls), 0) << std::string(className(control).begin(), className(control).end());
+        EXPECT_EQ(windowText(control), e.text);
+        EXPECT_EQ(GetWindowLongW(control, GWL_STYLE), e.style);
+        RECT r;
+        GetWindowRect(control, &r);
+        MapWindowPoints(HWND_DESKTOP, window, reinterpret_cast<POINT*>(&r), 2);
+        EXPECT_EQ(r.left, e.rect.left);
+        EXPECT_EQ(r.top, e.rect.top);
+        EXPECT_EQ(r.right, e.rect.right);
+        EXPECT_EQ(r.bottom, e.rect.bottom);
+    }
+    EXPECT_EQ(statusLabel, GetDlgItem(window, 0));
+    EXPECT_EQ(levelMeter, GetDlgItem(window, 3));
+}
+
+TEST_F(MainWindowTest, RecordingSavedShowsThePathAndReturnsToIdle) {
+    outputPath = L"C:\\takes\\first.wav";
+    isRecording.store(true);
+    EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, 0, 0), 0);
+    EXPECT_EQ(windowText(statusLabel), L"Saved to: C:\\takes\\first.wav");
+    EXPECT_FALSE(isRecording.load());
+}
+
+TEST_F(MainWindowTest, StopActsWhateverTheNotificationCode) {
+    isRecording.store(true);
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_STOP, BN_DOUBLECLICKED), 0), 0);
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_TRUE(stopRequested.load());
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(77, 0), 0), 0);
+    EXPECT_EQ(windowText(statusLabel), L"Ready");
+}
+
+TEST_F(MainWindowTest, StartIsRefusedWhileACaptureIsSettingUpRunningOrFinishing) {
+    struct State {
+        bool recording, active;
+    } states[] = {{false, true}, {true, true}, {true, false}};
+    for (const State& s : states) {
+        SCOPED_TRACE(testing::Message() << s.recording << s.active);
+        isRecording.store(s.recording);
+        captureActive.store(s.active);
+        fillTraces();
+        PostMessageW(GetDlgItem(window, ID_START_RECORDING), BM_CLICK, 0, 0);
+        pumpMessages(300);
+        EXPECT_EQ(waitForDialog(window, 0), nullptr);
+        EXPECT_EQ(waveformSize(), 100u) << "a refused start leaves the traces";
+        EXPECT_EQ(spectrumSize(), 4096u);
+    }
+}
+
+TEST_F(MainWindowTest, ACancelledStartClearsBothTracesAndNothingElse) {
+    fillTraces();
+    std::thread user([&] {
+        HWND dialog = waitForDialog(window, 10000);
+        ASSERT_NE(dialog, nullptr);
+        cancelDialog(dialog);
+    });
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_START_RECORDING, BN_CLICKED), 0);
+    user.join();
+    EXPECT_EQ(waveformSize(), 0u);
+    EXPECT_EQ(spectrumSize(), 0u);
+    EXPECT_EQ(outputPath, L"output.wav");
+    EXPECT_FALSE(captureActive.load());
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_EQ(windowText(statusLabel), L"Ready");
+}
+
+TEST_F(MainWindowTest, CloseWaitsForAnActiveCaptureThenDestroys) {
+    isRecording.store(true);
+    captureActive.store(true);
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_TRUE(IsWindow(window)) << "the window stays while the worker finishes";
+    EXPECT_FALSE(isRecording.load());
+    EXPECT_TRUE(stopRequested.load());
+
+    captureActive.store(false);
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "destroy posts the quit message";
+    EXPECT_EQ(msg.wParam, 0u);
+    EXPECT_FALSE(renderRunning.load());
+    renderRunning.store(true);
+}
+
+TEST_F(MainWindowTest, OwnerDrawForAnotherControlAndLevelUpdates) {
+    DRAWITEMSTRUCT item{};
+    item.CtlID = 5;
+    EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, 5, reinterpret_cast<LPARAM>(&item)), 0);
+    ValidateRect(levelMeter, nullptr);
+    EXPECT_EQ(SendMessageW(window, WM_LEVEL_UPDATE, 0, 0), 0);
+    RECT dirty;
+    EXPECT_TRUE(GetUpdateRect(levelMeter, &dirty, FALSE));
+    EXPECT_EQ(dirty.right - dirty.left, 1160);
+}
