@@ -1,0 +1,2 @@
+add_executable(pipeline_bench pipeline_bench.cpp)
+target_link_libraries(pipeline_bench PRIVATE voxtrel_recording voxtrel_analysis voxtrel::fftw3f user32)
