@@ -8,6 +8,7 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -525,4 +526,35 @@ TEST_F(CaptureSeamTest, PacketThatWouldOverflowTheSizeFieldsEndsTheRecordingUnwr
     ASSERT_EQ(file.size(), 44u + 960);
     EXPECT_EQ(readLe32(file, 40), 960u);
     EXPECT_EQ(wavSamples(file), pcmOf(a));
+}
+
+// Run by the CaptureDiskFull ctest entry under a real file-size limit (ulimit -f), which makes
+// the file system refuse writes as a full disk does; skipped when run without that limit.
+TEST_F(CaptureSeamTest, FullDiskKeepsTheHeaderTrueToTheDataOnDisk) {
+    const char* limitText = std::getenv("VOXTREL_FILE_SIZE_LIMIT");
+    if (!limitText) GTEST_SKIP() << "needs the file-size limit of its own ctest entry";
+    const size_t limit = std::stoul(limitText);
+    constexpr size_t PACKET_BYTES = 480 * 2 * 2;
+    std::vector<float> fed;
+    for (int i = 0; i < static_cast<int>(limit / PACKET_BYTES) + 10; ++i) {
+        const std::vector<float> packet = floatPacket(480, 2, i);
+        script_.sizes.push_back({S_OK, 480});
+        script_.buffers.push_back(floatBuffer(packet, 480));
+        fed.insert(fed.end(), packet.begin(), packet.end());
+    }
+    const std::wstring path = dir_.wideFile(L"full-disk.wav");
+    record(path);
+
+    const std::vector<unsigned char> file = readFileBytes(path);
+    ASSERT_GE(file.size(), 44u);
+    ASSERT_LE(file.size(), limit);
+    const uint32_t declared = readLe32(file, 40);
+    EXPECT_EQ(readLe32(file, 4), declared + 36) << "the final header was not rewritten after the failed write";
+    EXPECT_EQ(declared % PACKET_BYTES, 0u) << "a torn packet was counted";
+    EXPECT_LE(44u + declared, file.size());
+    EXPECT_GT(44u + declared + PACKET_BYTES, limit) << "whole packets that fitted are missing";
+    std::vector<int16_t> recorded = wavSamples(file);
+    recorded.resize(declared / 2);
+    fed.resize(declared / 2);
+    EXPECT_EQ(recorded, pcmOf(fed));
 }
