@@ -282,3 +282,22 @@ TEST(LevelMeter, ReadsOnlyTheLow32BitsOfTheIdentifier) {
     EXPECT_EQ(paintMeter(canvas, RECT{0, 0, 1160, 20}, id), 1);
     EXPECT_EQ(canvas.at(1159, 19), BAR);
 }
+
+TEST(LevelMeter, ReleasesItsBrushOnEveryPaint) {
+    // GDI's handle table is finite (about 65500 objects per process under Wine, 10000 by
+    // default on Windows): a brush kept per paint would run it dry, after which no brush can be
+    // made and no bar painted.
+    // NOTE: Wine's GetGuiResources is a stub that always answers 0, so the count cannot be asked.
+    MemoryCanvas canvas;
+    ASSERT_TRUE(canvas.ready());
+    const RECT item{0, 0, 1160, 20};
+    inputLevel.store(1.0f);
+    for (int paint = 0; paint < 70000; ++paint) ASSERT_EQ(paintMeter(canvas, item), 1);
+    inputLevel.store(0.5f);
+    ASSERT_EQ(paintMeter(canvas, item), 1);
+    EXPECT_EQ(canvas.at(1042, 10), BAR);
+    EXPECT_EQ(canvas.at(1043, 10), dibColour(GetSysColor(COLOR_WINDOW)));
+    HBRUSH probe = CreateSolidBrush(RGB(1, 2, 3));
+    EXPECT_NE(probe, nullptr) << "the handle table ran dry";
+    if (probe) DeleteObject(probe);
+}
