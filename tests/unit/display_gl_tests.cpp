@@ -69,12 +69,14 @@ HWND createHost(HWND parent, int y, int id) {
 
 struct Rgb {
     uint8_t r, g, b;
+    // Compares all three channels.
     bool operator==(const Rgb& other) const { return r == other.r && g == other.g && b == other.b; }
 };
 const Rgb BLACK{0, 0, 0};
 const Rgb GREEN{0, 255, 0};
 const Rgb RED{255, 0, 0};
 
+// Prints a colour in failure messages.
 std::ostream& operator<<(std::ostream& out, const Rgb& c) {
     return out << "rgb(" << int(c.r) << ", " << int(c.g) << ", " << int(c.b) << ")";
 }
@@ -288,6 +290,7 @@ std::vector<float> twoLevelSpectrum(float lowBins, float highBins) {
     return spectrum;
 }
 
+// Returns the pictures that one frame must show for given buffers.
 std::vector<PictureCase> pictureCases() {
     // Bin 2048 and sample n/2 sit at x = 0, column 580; the spans keep clear of the edges and the middle.
     return {
