@@ -6,5 +6,5 @@ if(TARGET voxtrel)
   endif()
   add_test(NAME e2e.VoxtrelDrivenThroughItsWindows
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
-  set_tests_properties(e2e.VoxtrelDrivenThroughItsWindows PROPERTIES TIMEOUT 240 RESOURCE_LOCK "desktop;debug_output")
+  set_tests_properties(e2e.VoxtrelDrivenThroughItsWindows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 endif()

@@ -75,11 +75,11 @@ int run(int argc, wchar_t** argv) {
         return PostMessageW(GetDlgItem(main, static_cast<int>(number(argv[2]))), BM_CLICK, 0, 0) ? 0 : 1;
     }
     if (action == L"save-dialog" && argc > 2) {
-        HWND dialog = waitForDialog(main, argc > 3 ? number(argv[3]) : 10000);
+        HWND dialog = waitForDialog(main, argc > 3 ? number(argv[3]) : 30000);
         return dialog && submitSaveDialog(dialog, argv[2]) ? 0 : 1;
     }
     if (action == L"cancel-dialog") {
-        HWND dialog = waitForDialog(main, argc > 2 ? number(argv[2]) : 10000);
+        HWND dialog = waitForDialog(main, argc > 2 ? number(argv[2]) : 30000);
         if (!dialog) return 1;
         cancelDialog(dialog);
         return 0;

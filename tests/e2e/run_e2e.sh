@@ -43,7 +43,7 @@ drive click 2
 status="$(drive wait-status "Saved to: " 15000)"
 check "status shows the saved path" [ "$status" = "Saved to: $(winpath "$TAKE")" ]
 check "recording has the source's format, length and tone" \
-  python3 "$HERE/check_audio.py" "$TAKE" --rate 48000 --channels 1 --min-seconds 2.5 --max-seconds 6 --freq 440 --rms 0.3535
+  python3 "$HERE/check_audio.py" "$TAKE" --rate 48000 --channels 1 --min-seconds 1.5 --max-seconds 6 --freq 440 --rms 0.3535
 
 # Export the recording and decode it on the Linux side.
 MP3="$WORK/take one.mp3"
@@ -54,7 +54,7 @@ sleep 0.5
 check "the MP3 exists" [ -s "$MP3" ]
 lame --quiet --decode "$MP3" "$WORK/decoded.wav" >/dev/null 2>&1
 check "the MP3 decodes to the recording" \
-  python3 "$HERE/check_audio.py" "$WORK/decoded.wav" --rate 48000 --channels 1 --min-seconds 2.5 --max-seconds 6.2 --freq 440
+  python3 "$HERE/check_audio.py" "$WORK/decoded.wav" --rate 48000 --channels 1 --min-seconds 1.5 --max-seconds 6.2 --freq 440
 
 # A cancelled start clears the traces and changes nothing else.
 drive click 1
@@ -71,9 +71,12 @@ sleep 2
 drive close
 status="$(drive wait-status "Saved to: $(winpath "$SECOND")" 15000)"
 check "closing while recording finalises the file" \
-  python3 "$HERE/check_audio.py" "$SECOND" --rate 48000 --channels 1 --min-seconds 1.5 --freq 440
+  python3 "$HERE/check_audio.py" "$SECOND" --rate 48000 --channels 1 --min-seconds 0.5 --freq 440
 check "the window stays after the refused close" drive wait-window 1000
 drive close
+# The program must end by itself; give it 20 s before calling it hung.
+for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$APP_PID" 2>/dev/null; then kill "$APP_PID"; fi
 wait "$APP_PID"
 rc=$?
 APP_PID=""
