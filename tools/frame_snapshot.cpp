@@ -1,0 +1,80 @@
+// Draws one frame with the program's own drawing code into a real embedded GL surface and
+// saves what the surface's context holds as a binary PPM image: the picture the render loop
+// would present for a 440 Hz tone. Used for the README, since Wine does not show GL child
+// windows on screen.
+#include <windows.h>
+
+#include <GL/glew.h>
+#include <GLFW/glfw3.h>
+
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <vector>
+
+#include "analysis/spectrum.h"
+#include "display/gl_surface.h"
+#include "display/render_loop.h"
+#include "recording/live_state.h"
+#include "recording/pcm.h"
+
+namespace {
+
+constexpr int WIDTH = 1160;
+constexpr int HEIGHT = 80;
+constexpr int RATE = 48000;
+
+// Returns the test tone: 440 Hz with a quieter third harmonic.
+float tone(size_t i) {
+    const double t = static_cast<double>(i) / RATE;
+    return static_cast<float>(0.5 * std::sin(2 * 3.141592653589793 * 440 * t) +
+                              0.15 * std::sin(2 * 3.141592653589793 * 1320 * t));
+}
+
+// Fills the waveform history and the spectrum as a recording of the tone would.
+void fillLiveState() {
+    std::vector<float> history(1200);  // about 25 ms: a few periods fill the width
+    for (size_t i = 0; i < history.size(); ++i) history[i] = tone(i);
+    {
+        std::lock_guard<std::mutex> guard(waveformMutex);
+        waveformLeft = floatsToPcm16(history.data(), history.size());
+    }
+    std::vector<float> block(1024);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = tone(i);
+    processFFT(block.data(), block.size(), RATE);
+}
+
+// Writes the RGB rows read from GL (bottom row first) as a top-down PPM file.
+bool writePpm(const char* path, const std::vector<unsigned char>& rgb) {
+    FILE* file = std::fopen(path, "wb");
+    if (!file) return false;
+    std::fprintf(file, "P6\n%d %d\n255\n", WIDTH, HEIGHT);
+    for (int row = HEIGHT - 1; row >= 0; --row) std::fwrite(&rgb[static_cast<size_t>(row) * WIDTH * 3], 1, WIDTH * 3, file);
+    return std::fclose(file) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* out = argc > 1 ? argv[1] : "frame.ppm";
+    HWND top = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1200, 200, nullptr,
+                               nullptr, nullptr, nullptr);
+    HWND host = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE, 20, 20, WIDTH, HEIGHT, top, nullptr,
+                                nullptr, nullptr);
+    if (!top || !host || !glfwInit()) return 1;
+    // NOTE: Wine 8.0 keeps a reparented GL window's drawable at the size it was created with, so
+    // the program's 680-pixel start width would cut the picture off; create it at full width.
+    GLFWwindow* surface = createEmbeddedGlWindow(host, WIDTH, HEIGHT);
+    if (!surface) return 1;
+    fillLiveState();
+    drawFrame(surface);
+    std::vector<unsigned char> rgb(static_cast<size_t>(WIDTH) * HEIGHT * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, WIDTH, HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    const bool written = writePpm(out, rgb);
+    glfwDestroyWindow(surface);
+    glfwTerminate();
+    DestroyWindow(top);
+    std::printf("%s %s\n", written ? "wrote" : "could not write", out);
+    return written ? 0 : 1;
+}
