@@ -11,6 +11,21 @@ namespace {
 // The embedded window's whole style: a plain visible child, with every frame bit GLFW set dropped.
 constexpr LONG EMBEDDED_STYLE = WS_CHILD | WS_VISIBLE;
 
+// The XInput libraries GLFW may have loaded to look for game pads, in the order it tries them.
+constexpr const wchar_t* XINPUT_LIBRARIES[] = {L"xinput1_4.dll", L"xinput1_3.dll", L"xinput9_1_0.dll",
+                                               L"xinput1_2.dll", L"xinput1_1.dll"};
+
+// Keeps GLFW's XInput library mapped until the process ends, whatever glfwTerminate frees.
+// NOTE: under Wine 8.0 XInput starts a thread of its own when GLFW probes for game pads; when
+// glfwTerminate unloads the library, that thread can go on running in the unmapped code and
+// crash the process at shutdown (seen as a page fault inside xinput1_4.dll).
+void pinInputLibraries() {
+    for (const wchar_t* name : XINPUT_LIBRARIES) {
+        HMODULE library = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN, name, &library);
+    }
+}
+
 // Asks GLFW for a borderless, fixed-size window kept above others; hints persist between calls.
 void setEmbeddingHints() {
     glfwWindowHint(GLFW_DECORATED, GLFW_FALSE);
@@ -34,6 +49,7 @@ GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height) {
     // Without a host there is nothing to embed into; a surface left floating as a parentless
     // WS_CHILD would never show. Refuse before anything is created.
     if (!IsWindow(host)) return nullptr;
+    pinInputLibraries();
     setEmbeddingHints();
     GLFWwindow* window = glfwCreateWindow(width, height, "", nullptr, nullptr);
     if (!window) return nullptr;
