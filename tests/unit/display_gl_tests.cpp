@@ -508,3 +508,21 @@ TEST_F(RenderLoop, IdlesWithoutASurfaceUntilRenderRunningIsCleared) {
     }).join();
     EXPECT_EQ(taken, surface);
 }
+
+TEST(GlLibraryShutdown, KeepsTheInputLibraryMappedAfterTerminate) {
+    ASSERT_EQ(glfwInit(), GLFW_TRUE);
+    if (!GetModuleHandleW(L"xinput1_4.dll")) {
+        glfwTerminate();
+        GTEST_SKIP() << "GLFW loaded no xinput1_4.dll here";
+    }
+    HWND mainWindow = createMainWindow();
+    ASSERT_NE(mainWindow, nullptr);
+    GLFWwindow* surface = createEmbeddedGlWindow(createHost(mainWindow, 120, 1101), 680, 80);
+    ASSERT_NE(surface, nullptr);
+    glfwDestroyWindow(surface);
+    glfwTerminate();
+    // Unmapped, its game-pad thread could still be running in it.
+    EXPECT_NE(GetModuleHandleW(L"xinput1_4.dll"), nullptr);
+    DestroyWindow(mainWindow);
+    pumpMessages();
+}
