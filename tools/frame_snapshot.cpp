@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
     HWND host = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE, 20, 20, WIDTH, HEIGHT, top, nullptr,
                                 nullptr, nullptr);
     if (!top || !host || !glfwInit()) return 1;
-    // NOTE: Wine 8.0 keeps a reparented GL window's drawable at the size it was created with, so
-    // the program's 680-pixel start width would cut the picture off; create it at full width.
+    // NOTE: Wine 8.0 keeps a reparented GL window's drawable at its creation size until the first
+    // swap, so the one frame read here would be cut at the 680-pixel start width; use full width.
     GLFWwindow* surface = createEmbeddedGlWindow(host, WIDTH, HEIGHT);
     if (!surface) return 1;
     fillLiveState();
