@@ -17,7 +17,9 @@ voxtrel_build() {
   local prefix
   prefix="$("$VOXTREL_ROOT/scripts/build-deps")"
   log "building Voxtrel in $VOXTREL_BUILD"
-  if [ ! -f "$VOXTREL_BUILD/CMakeCache.txt" ]; then
+  # Configures again when an earlier configuration did not complete or used another prefix.
+  if [ ! -f "$VOXTREL_BUILD/build.ninja" ] ||
+     ! grep -q "^VOXTREL_DEPS_PREFIX:[A-Z]*=$prefix\$" "$VOXTREL_BUILD/CMakeCache.txt"; then
     cmake -S "$VOXTREL_ROOT" -B "$VOXTREL_BUILD" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$VOXTREL_ROOT/cmake/mingw-w64-x86_64.cmake" \
       -DCMAKE_PREFIX_PATH="$prefix" -DVOXTREL_DEPS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo >&2
