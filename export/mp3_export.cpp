@@ -28,6 +28,11 @@ Mp3EncoderFactory createMp3Encoder = lame_init;
 
 namespace {
 
+// How often, and how far apart, a rename that another process or thread holds up is tried:
+// two seconds in all, far longer than any rename takes.
+constexpr int EXPORT_RENAME_ATTEMPTS = 40;
+constexpr DWORD EXPORT_RENAME_RETRY_MS = 50;
+
 std::mutex runningExportsMutex;
 std::condition_variable runningExportsChanged;
 int runningExports = 0;
@@ -131,6 +136,21 @@ const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t chann
     return failure;
 }
 
+// Renames the complete MP3 over the chosen name; returns false when that cannot be done.
+bool moveCompleteMp3(const std::string& partialUtf8, const std::string& mp3Utf8) {
+    // NOTE: under Wine, a rename over a name that another export is renaming over at the same
+    // moment fails with access denied (half of such renames did, in a loop of four threads); on
+    // Windows a virus scanner or an indexer holding the target briefly does the same, or gives a
+    // sharing violation. Tried again shortly after, the rename succeeds.
+    for (int attempt = 1;; ++attempt) {
+        if (MoveFileExA(partialUtf8.c_str(), mp3Utf8.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+        const DWORD error = GetLastError();
+        const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!transient || attempt == EXPORT_RENAME_ATTEMPTS) return false;
+        Sleep(EXPORT_RENAME_RETRY_MS);
+    }
+}
+
 // Runs one export thread's job and counts it as finished.
 void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath) {
     exportToMp3(mp3Path, wavPath);
@@ -177,10 +197,7 @@ void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
     if (failure == nullptr && mp3.fail()) failure = EXPORT_WRITE_FAILED_TEXT;
     // NOTE: the narrow file functions map the UTF-8 bytes through the same code page as the
     // stream opens above, so the rename finds the file that was written.
-    if (failure == nullptr &&
-        !MoveFileExA(partialUtf8.c_str(), mp3Utf8.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        failure = EXPORT_CREATE_FAILED_TEXT;
-    }
+    if (failure == nullptr && !moveCompleteMp3(partialUtf8, mp3Utf8)) failure = EXPORT_CREATE_FAILED_TEXT;
     if (failure != nullptr) {
         DeleteFileA(partialUtf8.c_str());
         showExportError(failure);
