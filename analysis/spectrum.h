@@ -26,6 +26,9 @@ void initWindowTable();
 // Returns the forward, unnormalised DFT of input, computed by FFTW with a fresh plan.
 std::vector<std::complex<float>> computeFFT(const std::vector<std::complex<float>>& input);
 
+// Returns the single-precision absolute value of re + i im, with no intermediate overflow or underflow.
+float complexMagnitude(float re, float im);
+
 // Returns the magnitudes of the lower half of a spectrum (bins 0 .. SPECTRUM_BINS - 1).
 std::vector<float> binMagnitudes(const std::vector<std::complex<float>>& spectrum);
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <complex>
 #include <cstdio>
+#include <limits>
 #include <mutex>
 #include <random>
 #include <string>
@@ -170,6 +171,35 @@ TEST(ProcessFFT, IgnoresSamplesBeyondTheTransformLength) {
     const Analysis longer = analyse(block, 9000, 48000);
     EXPECT_EQ(longer.spectrum, exact.spectrum);
     EXPECT_EQ(longer.lines, exact.lines);
+}
+
+TEST(Magnitude, IsTheHypotenuseWithoutOverflowOrUnderflow) {
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float maxFloat = std::numeric_limits<float>::max();
+    const float tiniest = std::numeric_limits<float>::denorm_min();
+    struct Case {
+        const char* name;
+        float re, im;
+        float expected;
+    } cases[] = {
+        {"zero", 0.0f, 0.0f, 0.0f},
+        {"3-4-5", 3.0f, -4.0f, 5.0f},
+        {"imaginary only", 0.0f, -2.5f, 2.5f},
+        {"squares beyond float range", maxFloat, maxFloat, inf},  // the true value exceeds max
+        {"huge beside small", maxFloat, 1.0f, maxFloat},
+        {"one half of max each", maxFloat / 2, maxFloat / 2, maxFloat / 2 * 1.41421356f},
+        {"squares below float range", tiniest, 0.0f, tiniest},
+        {"tiny pair", 3e-39f, 4e-39f, 5e-39f},
+        {"infinity", inf, 1.0f, inf},
+        {"infinity beside NaN", nan, -inf, inf},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FLOAT_EQ(complexMagnitude(c.re, c.im), c.expected);
+        EXPECT_FLOAT_EQ(complexMagnitude(c.re, c.im), std::hypot(c.re, c.im));
+    }
+    EXPECT_TRUE(std::isnan(complexMagnitude(nan, 1.0f)));
 }
 
 TEST(Peak, GoesToTheLowestOfEqualBinsAndNeverToFloorOrNaN) {
