@@ -136,6 +136,12 @@ const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t chann
     return failure;
 }
 
+// Returns true when path names an existing folder.
+bool isFolder(const std::string& pathUtf8) {
+    const DWORD attributes = GetFileAttributesA(pathUtf8.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 // Renames the complete MP3 over the chosen name; returns false when that cannot be done.
 bool moveCompleteMp3(const std::string& partialUtf8, const std::string& mp3Utf8) {
     // NOTE: under Wine, a rename over a name that another export is renaming over at the same
@@ -145,7 +151,9 @@ bool moveCompleteMp3(const std::string& partialUtf8, const std::string& mp3Utf8)
     for (int attempt = 1;; ++attempt) {
         if (MoveFileExA(partialUtf8.c_str(), mp3Utf8.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
         const DWORD error = GetLastError();
-        const bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+        // A folder under the chosen name refuses with access denied too, and for good.
+        const bool transient = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
+                               !isFolder(mp3Utf8);
         if (!transient || attempt == EXPORT_RENAME_ATTEMPTS) return false;
         Sleep(EXPORT_RENAME_RETRY_MS);
     }
