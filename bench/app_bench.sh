@@ -96,14 +96,18 @@ start_app() {
 # Starts a recording through the window and waits for it to run.
 start_recording() {
   drive click 1
-  drive save-dialog "$(winepath -w "$work/$1" 2>/dev/null)" >/dev/null
+  drive save-dialog "$(winepath -w "$work/$1" 2>/dev/null)" >/dev/null ||
+    { echo "app: the save dialog did not take the path" >&2; exit 1; }
   sleep 2
 }
 
-# Stops the recording and waits for the status to show it was saved.
+# Stops the recording, waits for the status to show it was saved, and checks that audio was
+# recorded, so that a figure labelled "recording" never comes from an idle program.
 stop_recording() {
   drive click 2
-  drive wait-status "Saved to: " 15000 >/dev/null || echo "app: the recording did not report its end" >&2
+  drive wait-status "Saved to: " 15000 >/dev/null || { echo "app: the recording did not report its end" >&2; exit 1; }
+  [ "$(stat -c %s "$work/$1" 2>/dev/null || echo 0)" -gt 48044 ] ||
+    { echo "app: $1 holds less than half a second of audio" >&2; exit 1; }
 }
 
 # Closes the program and waits for it to end.
@@ -118,7 +122,7 @@ start_app -all
 sample_cpu idle "$app_pid"
 start_recording cpu.wav
 sample_cpu recording "$app_pid"
-stop_recording
+stop_recording cpu.wav
 close_app
 
 # Frames per second from the trace of Wine's GL driver, one line per SwapBuffers.
@@ -126,5 +130,5 @@ start_app trace+wgl
 sample_fps idle
 start_recording fps.wav
 sample_fps recording
-stop_recording
+stop_recording fps.wav
 close_app
