@@ -1,0 +1,31 @@
+# Long steps of the scripts: each shows one line on standard error (what it does, how long it has
+# taken, where its log is) while its own output goes to a log file in the cache. A failing step
+# prints the last lines of its log.
+VOXTREL_LOG_DIR="${VOXTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/voxtrel}/logs"
+
+# Runs a command as one step: voxtrel_step "what it does" log-name command [arguments...]
+voxtrel_step() {
+  local what="$1" log="$VOXTREL_LOG_DIR/$2.log"
+  shift 2
+  mkdir -p "$VOXTREL_LOG_DIR"
+  local start=$SECONDS pid rc
+  "$@" >"$log" 2>&1 </dev/null &
+  pid=$!
+  if [ -t 2 ]; then
+    while kill -0 "$pid" 2>/dev/null; do
+      printf '\r%s ... %ds (log: %s)' "$what" $((SECONDS - start)) "$log" >&2
+      sleep 1
+    done
+  else
+    printf '%s ... ' "$what" >&2
+  fi
+  wait "$pid" && rc=0 || rc=$?
+  [ -t 2 ] && printf '\r\033[K%s ... ' "$what" >&2
+  if [ "$rc" -eq 0 ]; then
+    printf 'done in %ds (log: %s)\n' $((SECONDS - start)) "$log" >&2
+  else
+    printf 'FAILED after %ds (exit code %d). The last lines of %s:\n' $((SECONDS - start)) "$rc" "$log" >&2
+    tail -n 40 "$log" | sed 's/^/  | /' >&2
+  fi
+  return "$rc"
+}
