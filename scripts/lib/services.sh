@@ -33,8 +33,11 @@ voxtrel_start_services() {
   # that pipe to close). Starting them here, with their output going nowhere, avoids it.
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null || true
   # NOTE: with no window manager on Xvfb, Wine waits 2 s for every managed top-level window it
-  # hides (each dismissed message box); unmanaged windows are hidden at once.
+  # hides (each dismissed message box) or reparents; unmanaged windows are handled at once. The
+  # test programs run unmanaged; Voxtrel itself stays managed, as it is for a user.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 </dev/null || true
+  wine reg add 'HKCU\Software\Wine\AppDefaults\voxtrel.exe\X11 Driver' /v Managed /d Y /f \
+    >/dev/null 2>&1 </dev/null || true
   log "wineserver running for $WINEPREFIX"
 }
 
