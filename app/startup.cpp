@@ -14,6 +14,10 @@ constexpr wchar_t CLASS_NAME[] = L"VoxtrelApp";
 constexpr wchar_t WINDOW_TITLE[] = L"Voxtrel with FFT";
 constexpr int WINDOW_WIDTH = 1200;
 constexpr int WINDOW_HEIGHT = 1400;
+// The size each GL surface is created at, before it is fitted to its 1160 x 80 host. Any size
+// would do, as the fitting replaces it; this one is what the program has always passed.
+// NOTE: under Wine the GL drawable keeps this size until the first buffer swap after the
+// fitting, so the very first frame of the waveform surface covers only its left 680 columns.
 constexpr int SURFACE_START_WIDTH = 680;
 constexpr int SURFACE_START_HEIGHT = 80;
 
@@ -37,6 +41,8 @@ bool registerMainClass(HINSTANCE instance) {
 void createSurfaces() {
     waveformSurface = createEmbeddedGlWindow(waveformHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
     spectrumSurface = createEmbeddedGlWindow(spectrumHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
+    // Nothing ever draws into the spectrum surface; black is what it shows.
+    if (spectrumSurface) blankUndrawnSurface(spectrumSurface);
     if (!spectrumSurface) {
         showError(L"Failed to create Spectrum GL window");
         // The waveform context is still current here; a context can be current on one thread

@@ -26,11 +26,48 @@ void pinInputLibraries() {
     }
 }
 
-// Asks GLFW for a borderless, fixed-size window kept above others; hints persist between calls.
+// Asks GLFW for a borderless, fixed-size window kept above others, created hidden; hints persist
+// between calls.
+// NOTE: a visible top-level window that is reparented waits for the window manager's answer;
+// under Wine with no window manager (Xvfb) that is a 2 s wait per surface, during which the UI
+// thread answers nothing. A window that was never shown is reparented at once, and becomes
+// visible only as a child; on Windows this also spares a moment's borderless top-level window.
 void setEmbeddingHints() {
     glfwWindowHint(GLFW_DECORATED, GLFW_FALSE);
     glfwWindowHint(GLFW_RESIZABLE, GLFW_FALSE);
     glfwWindowHint(GLFW_FLOATING, GLFW_TRUE);
+    glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
+}
+
+// The window property that keeps the window procedure a blanked surface's window had before.
+constexpr wchar_t PREVIOUS_PROC_PROPERTY[] = L"VoxtrelSurfacePreviousProc";
+
+// Paints a blanked surface's window black where the system asks for paint, and hands every
+// other message to the procedure the window had before.
+LRESULT CALLBACK blankSurfaceProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    const WNDPROC previous = reinterpret_cast<WNDPROC>(GetPropW(window, PREVIOUS_PROC_PROPERTY));
+    switch (message) {
+        case WM_ERASEBKGND: {
+            RECT area{};
+            GetClientRect(window, &area);
+            FillRect(reinterpret_cast<HDC>(wParam), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+            return 1;
+        }
+        case WM_PAINT: {
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(window, &paint);
+            FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+            EndPaint(window, &paint);
+            return 0;
+        }
+        case WM_NCDESTROY:
+            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+            RemovePropW(window, PREVIOUS_PROC_PROPERTY);
+            break;
+        default:
+            break;
+    }
+    return CallWindowProcW(previous, window, message, wParam, lParam);
 }
 
 // Makes child a borderless child of host covering the host's client area, at the top of its siblings.
@@ -58,4 +95,14 @@ GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height) {
     // Only GL 1.1 entry points are drawn with, so a loader that finds no extensions changes nothing.
     glewInit();
     return window;
+}
+
+void blankUndrawnSurface(GLFWwindow* surface) {
+    HWND window = glfwGetWin32Window(surface);
+    if (!window || GetPropW(window, PREVIOUS_PROC_PROPERTY)) return;
+    const LONG_PTR previous = GetWindowLongPtrW(window, GWLP_WNDPROC);
+    if (!SetPropW(window, PREVIOUS_PROC_PROPERTY, reinterpret_cast<HANDLE>(previous))) return;
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(blankSurfaceProc));
+    // Painted black now, not only at the next uncovering.
+    InvalidateRect(window, nullptr, TRUE);
 }

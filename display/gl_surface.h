@@ -8,3 +8,9 @@ struct GLFWwindow;
 // Creates a GLFW window embedded in host and fitted to its client area, with its context
 // current on the calling thread; returns null when the window cannot be created.
 GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height);
+
+// Makes a surface that is never drawn into paint its window black, so that it never shows what
+// was on screen before it (a closed dialog, say) where GL has presented nothing.
+// NOTE: GLFW's window never erases its background, and a GL child window that never swaps its
+// buffers shows whatever the screen held there before, both on Windows and under Wine.
+void blankUndrawnSurface(GLFWwindow* surface);
