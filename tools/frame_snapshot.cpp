@@ -1,7 +1,10 @@
 // Draws one frame with the program's own drawing code into a real embedded GL surface and
 // saves what the surface's context holds as a binary PPM image: the picture the render loop
-// would present for a 440 Hz tone. Used for the README, since Wine does not show GL child
-// windows on screen.
+// presents once a recording has filled the live state with a known signal.
+// Usage: frame_snapshot OUT.ppm [tone | constant VALUE]
+//   tone            a 440 Hz tone with a quieter third harmonic (the default)
+//   constant VALUE  every sample VALUE: what a full history of a constant input shows, which the
+//                   screen test compares with a screenshot of the running program
 #include <windows.h>
 
 #include <GL/glew.h>
@@ -9,6 +12,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -16,6 +21,7 @@
 #include "display/gl_surface.h"
 #include "display/render_loop.h"
 #include "recording/live_state.h"
+#include "recording/packet.h"
 #include "recording/pcm.h"
 
 namespace {
@@ -32,7 +38,7 @@ float tone(size_t i) {
 }
 
 // Fills the waveform history and the spectrum as a recording of the tone would.
-void fillLiveState() {
+void fillWithTone() {
     std::vector<float> history(1200);  // about 25 ms: a few periods fill the width
     for (size_t i = 0; i < history.size(); ++i) history[i] = tone(i);
     {
@@ -42,6 +48,16 @@ void fillLiveState() {
     std::vector<float> block(1024);
     for (size_t i = 0; i < block.size(); ++i) block[i] = tone(i);
     processFFT(block.data(), block.size(), RATE);
+}
+
+// Fills a full waveform history and the spectrum as a long enough recording of one value would.
+void fillWithConstant(float value) {
+    const std::vector<float> history(WAVEFORM_HISTORY_LIMIT, value);
+    {
+        std::lock_guard<std::mutex> guard(waveformMutex);
+        waveformLeft = floatsToPcm16(history.data(), history.size());
+    }
+    processFFT(history.data(), ANALYSIS_BLOCK, RATE);
 }
 
 // Writes the RGB rows read from GL (bottom row first) as a top-down PPM file.
@@ -57,6 +73,7 @@ bool writePpm(const char* path, const std::vector<unsigned char>& rgb) {
 
 int main(int argc, char** argv) {
     const char* out = argc > 1 ? argv[1] : "frame.ppm";
+    const bool constant = argc > 3 && std::strcmp(argv[2], "constant") == 0;
     HWND top = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1200, 200, nullptr,
                                nullptr, nullptr, nullptr);
     HWND host = CreateWindowExW(0, L"STATIC", nullptr, WS_CHILD | WS_VISIBLE, 20, 20, WIDTH, HEIGHT, top, nullptr,
@@ -66,7 +83,11 @@ int main(int argc, char** argv) {
     // swap, so the one frame read here would be cut at the 680-pixel start width; use full width.
     GLFWwindow* surface = createEmbeddedGlWindow(host, WIDTH, HEIGHT);
     if (!surface) return 1;
-    fillLiveState();
+    if (constant) {
+        fillWithConstant(static_cast<float>(std::atof(argv[3])));
+    } else {
+        fillWithTone();
+    }
     drawFrame(surface);
     std::vector<unsigned char> rgb(static_cast<size_t>(WIDTH) * HEIGHT * 3);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);

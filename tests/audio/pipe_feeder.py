@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Writes the known stereo float32le signal of pipe_signal.h into a FIFO at real-time pace."""
+"""Writes a known stereo float32le signal into a FIFO at real-time pace: that of pipe_signal.h, or
+with a third argument, that value on both channels.
+
+Usage: pipe_feeder.py FIFO SECONDS [CONSTANT]"""
 import struct
 import sys
 import time
@@ -15,13 +18,14 @@ def frame(n):
 
 def main():
     fifo, seconds = sys.argv[1], float(sys.argv[2])
+    constant = float(sys.argv[3]) if len(sys.argv) > 3 else None
     total = int(seconds * RATE)
     with open(fifo, "wb", buffering=0) as out:
         start, written = time.monotonic(), 0
         while written < total:
             samples = []
             for n in range(written, written + CHUNK):
-                samples.extend(frame(n))
+                samples.extend(frame(n) if constant is None else (constant, constant))
             out.write(struct.pack("<%df" % len(samples), *samples))
             written += CHUNK
             due = start + written / RATE

@@ -13,15 +13,36 @@ namespace {
 
 constexpr int ID_STATUS = 0;
 
-// Returns the main window, waiting up to timeoutMs for it to appear.
-HWND findMainWindow(DWORD timeoutMs) {
+// Returns the main window, waiting up to timeoutMs for it to appear (pollMs apart).
+HWND findMainWindow(DWORD timeoutMs, DWORD pollMs = 50) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     do {
         HWND window = FindWindowW(L"VoxtrelApp", L"Voxtrel with FFT");
         if (window) return window;
-        Sleep(50);
+        Sleep(pollMs);
     } while (GetTickCount64() < deadline);
     return nullptr;
+}
+
+// Waits for the main window to become visible, posts it a close as a click on the close box
+// would, and prints how many milliseconds passed until the window was hidden, which is the first
+// thing its close does (how long the window took to answer), and the window's handle in hex.
+// The program is started just before this runs.
+int answerTime(DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    HWND main = findMainWindow(timeoutMs, 2);
+    while (main && !IsWindowVisible(main) && GetTickCount64() < deadline) Sleep(2);
+    if (!main || !IsWindowVisible(main)) return 1;
+    LARGE_INTEGER frequency, shown, hidden;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&shown);
+    if (!PostMessageW(main, WM_CLOSE, 0, 0)) return 1;
+    while (IsWindowVisible(main) && GetTickCount64() < deadline) Sleep(1);
+    if (IsWindowVisible(main)) return 1;
+    QueryPerformanceCounter(&hidden);
+    std::printf("%lld %llx\n", (hidden.QuadPart - shown.QuadPart) * 1000 / frequency.QuadPart,
+                static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(main)));
+    return 0;
 }
 
 std::wstring statusText(HWND main) {
@@ -67,6 +88,7 @@ int answerMessageBox(DWORD timeoutMs) {
 int run(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring action = argv[1];
+    if (action == L"answer-time") return answerTime(argc > 2 ? number(argv[2]) : 30000);
     HWND main = findMainWindow(action == L"wait-window" && argc > 2 ? number(argv[2]) : 5000);
     if (action == L"wait-window") return main ? 0 : 1;
     if (action == L"message-box") return answerMessageBox(argc > 2 ? number(argv[2]) : 10000);
@@ -91,6 +113,13 @@ int run(int argc, wchar_t** argv) {
     }
     if (action == L"wait-status" && argc > 2) return waitStatus(main, argv[2], argc > 3 ? number(argv[3]) : 10000);
     if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
+    if (action == L"rect" && argc > 2) {
+        // The screen rectangle of a control, as an ImageMagick geometry: WIDTHxHEIGHT+X+Y.
+        RECT r{};
+        if (!GetWindowRect(GetDlgItem(main, static_cast<int>(number(argv[2]))), &r)) return 1;
+        std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+        return 0;
+    }
     return 2;
 }
 
