@@ -18,7 +18,11 @@ CreateDeviceEnumerator createDeviceEnumerator = createSystemDeviceEnumerator;
 
 namespace {
 
-// One second, in the 100-nanosecond units of the audio client.
+// The stream's buffer: one second, in the 100-nanosecond units of the audio client. It holds
+// what arrives while a packet is being processed (its analysis included) and while the worker
+// sleeps between passes, with a wide margin over the few milliseconds those take.
+// NOTE: Wine's PulseAudio driver fills a buffer this long in bursts of up to a second and starts
+// up to a second late, so under Wine a recording may miss up to a second at either end.
 constexpr REFERENCE_TIME CAPTURE_BUFFER_DURATION = 10000000;
 constexpr DWORD POLL_PAUSE_MS = 4;
 // How often the header's sizes on disk are brought up to date while recording, so a killed

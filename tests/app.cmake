@@ -1,3 +1,1 @@
-if(TARGET voxtrel_app)
-  voxtrel_add_test_program(app_tests SOURCES unit/app_tests.cpp LIBRARIES voxtrel_app LOCKS desktop)
-endif()
+voxtrel_add_test_program(app_tests SOURCES unit/app_tests.cpp LIBRARIES voxtrel_app LOCKS desktop)

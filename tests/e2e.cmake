@@ -1,10 +1,19 @@
-if(TARGET voxtrel)
-  add_executable(e2e_driver e2e/driver.cpp)
-  target_link_libraries(e2e_driver PRIVATE voxtrel_test_support)
-  if(MINGW)
-    target_link_options(e2e_driver PRIVATE -municode)
-  endif()
+# The real program driven through its windows by a small driver program, from bash scripts that
+# run it under Wine.
+add_executable(e2e_driver e2e/driver.cpp)
+target_link_libraries(e2e_driver PRIVATE voxtrel_test_support)
+if(MINGW)
+  target_link_options(e2e_driver PRIVATE -municode)
+endif()
+if(CMAKE_CROSSCOMPILING)
   add_test(NAME e2e.VoxtrelDrivenThroughItsWindows
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
   set_tests_properties(e2e.VoxtrelDrivenThroughItsWindows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+
+  # Screenshots: alone on the display, and it changes the default capture source.
+  add_test(NAME e2e.TracesShowOnScreenAndTheWindowAnswersAtOnce
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_screen.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>
+            $<TARGET_FILE:frame_snapshot>)
+  set_tests_properties(e2e.TracesShowOnScreenAndTheWindowAnswersAtOnce PROPERTIES
+    TIMEOUT 300 RUN_SERIAL TRUE RESOURCE_LOCK debug_output SKIP_RETURN_CODE 77)
 endif()
