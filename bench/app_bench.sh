@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Measures the real program under Wine, driven through its windows: the CPU share of its
-# process (and of the wineserver and X server that work for it) over a window of time while it
-# sits idle and while it records, its working set, and the render loop's frames per second.
-# Needs the services of scripts/lib/services.sh. Usage: app_bench.sh VOXTREL_EXE DRIVER_EXE SECONDS
+# Measures the real program under Wine, driven through its windows: how soon its window answers
+# after it appears, the CPU share of its process (and of the wineserver and X server that work
+# for it) over a window of time while it sits idle and while it records, its working set, and
+# the render loop's frames per second. Runs under the `wine` on PATH; LABEL names it in the output.
+# Needs the services of scripts/lib/services.sh.
+# Usage: app_bench.sh VOXTREL_EXE DRIVER_EXE SECONDS [LABEL]
 set -euo pipefail
 exe="$(realpath "$1")"
 driver="$(realpath "$2")"
 seconds="$3"
+label="${4:-app}"
 fps_seconds=10
+answer_runs=5
 work="$(mktemp -d /tmp/voxtrel-bench-app.XXXXXX)"
 app=""
 ticks_per_second="$(getconf CLK_TCK)"
@@ -62,13 +66,13 @@ sample_cpu() {
   thread_ticks "$pid" >"$work/threads-b"
   awk -v w="$what" -v s="$seconds" -v t="$ticks_per_second" -v p=$((b - a)) -v ws=$((sb - sa)) -v x=$((xb - xa)) \
     -v ra="$rss_a" -v rb="$rss_b" 'BEGIN {
-      printf "app %s: CPU over %d s: voxtrel.exe %.1f %% of one core (wineserver %.1f %%, Xvfb %.1f %%)\n",
+      printf "%s: CPU over %d s: voxtrel.exe %.1f %% of one core (wineserver %.1f %%, Xvfb %.1f %%)\n",
         w, s, 100 * p / (t * s), 100 * ws / (t * s), 100 * x / (t * s)
-      printf "app %s: working set %d KiB at the start of the window, %d KiB at its end\n", w, ra, rb }'
+      printf "%s: working set %d KiB at the start of the window, %d KiB at its end\n", w, ra, rb }'
   # A thread that started within the window counts from zero.
   LC_ALL=C join -a 2 -e 0 -o 2.1,2.2,1.3,2.3 "$work/threads-a" "$work/threads-b" |
     awk -v w="$what" -v s="$seconds" -v t="$ticks_per_second" '$4 > $3 {
-      printf "app %s:   thread %s %s %.1f %%\n", w, $1, $2, 100 * ($4 - $3) / (t * s) }'
+      printf "%s:   thread %s %s %.1f %%\n", w, $1, $2, 100 * ($4 - $3) / (t * s) }'
 }
 
 # Counts the swaps the render loop made so far, as Wine's GL driver traces them.
@@ -79,7 +83,7 @@ sample_fps() {
   local what="$1" a b
   a=$(swaps); sleep "$fps_seconds"; b=$(swaps)
   awk -v w="$what" -v n=$((b - a)) -v s="$fps_seconds" 'BEGIN {
-    printf "app %s: render loop %.1f frames per second (%d swaps in %d s)\n", w, n / s, n, s }'
+    printf "%s: render loop %.1f frames per second (%d swaps in %d s)\n", w, n / s, n, s }'
 }
 
 # Starts the program in the work folder with the given Wine trace channels, waits for its
@@ -117,18 +121,36 @@ close_app() {
   app=""
 }
 
+# Prints the median of how soon the window answered a close posted as it appeared, over a few
+# starts of the program.
+sample_answer_time() {
+  local times=() answer
+  for _ in $(seq "$answer_runs"); do
+    (cd "$work" && exec wine "$exe") >/dev/null 2>&1 &
+    app=$!
+    answer="$(drive answer-time 30000)" || { echo "$label: the window never answered" >&2; exit 1; }
+    times+=("${answer%% *}")
+    wait "$app" || true
+    app=""
+  done
+  printf '%s\n' "${times[@]}" | sort -n | awk -v w="$label" -v all="${times[*]}" '{v[NR] = $1}
+    END {printf "%s: the window answers %d ms after it appears (median of %d starts: %s ms)\n", w, v[int((NR + 1) / 2)], NR, all}'
+}
+
+sample_answer_time
+
 # CPU and working set without tracing, which would cost CPU of its own.
 start_app -all
-sample_cpu idle "$app_pid"
+sample_cpu "$label idle" "$app_pid"
 start_recording cpu.wav
-sample_cpu recording "$app_pid"
+sample_cpu "$label recording" "$app_pid"
 stop_recording cpu.wav
 close_app
 
 # Frames per second from the trace of Wine's GL driver, one line per SwapBuffers.
 start_app trace+wgl
-sample_fps idle
+sample_fps "$label idle"
 start_recording fps.wav
-sample_fps recording
+sample_fps "$label recording"
 stop_recording fps.wav
 close_app
