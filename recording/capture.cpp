@@ -44,35 +44,41 @@ struct CaptureSession {
 // The WAV file of one recording and the PCM bytes that really reached it.
 struct WavOutput {
     std::ofstream file;
+    std::string pathUtf8;
     uint64_t bytesWritten = 0;
     uint64_t bytesInHeader = 0;
     ULONGLONG lastHeaderRefresh = 0;
 };
 
+// The steps below return RECORDING_SAVED while nothing has gone wrong, else the outcome that ends
+// the recording.
+
 // Finds the default capture endpoint, activates an audio client on it and reads its mix format.
-bool openEndpoint(CaptureSession& session) {
-    if (FAILED(createDeviceEnumerator(&session.enumerator))) return false;
-    if (FAILED(session.enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &session.device))) return false;
+WPARAM openEndpoint(CaptureSession& session) {
+    if (FAILED(createDeviceEnumerator(&session.enumerator))) return RECORDING_DEVICE_FAILED;
+    if (FAILED(session.enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &session.device)))
+        return RECORDING_NO_DEVICE;
     if (FAILED(session.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
                                         reinterpret_cast<void**>(&session.audioClient))))
-        return false;
-    if (FAILED(session.audioClient->GetMixFormat(&session.mixFormat))) return false;
+        return RECORDING_DEVICE_FAILED;
+    if (FAILED(session.audioClient->GetMixFormat(&session.mixFormat))) return RECORDING_DEVICE_FAILED;
     session.channels = session.mixFormat->nChannels;
     captureSampleRate = static_cast<int32_t>(session.mixFormat->nSamplesPerSec);
     session.encoding = sampleEncodingOf(*session.mixFormat);
     // A format whose samples cannot be read exactly would record noise: refuse it.
-    return session.encoding != SampleEncoding::Unsupported;
+    return session.encoding == SampleEncoding::Unsupported ? RECORDING_FORMAT_UNSUPPORTED : RECORDING_SAVED;
 }
 
 // Initialises a shared-mode stream in the mix format, gets its capture client and starts it.
-bool startStream(CaptureSession& session) {
-    if (FAILED(session.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, CAPTURE_BUFFER_DURATION, 0,
-                                               session.mixFormat, nullptr)))
-        return false;
+WPARAM startStream(CaptureSession& session) {
+    const HRESULT initialised = session.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, CAPTURE_BUFFER_DURATION,
+                                                                0, session.mixFormat, nullptr);
+    if (initialised == AUDCLNT_E_UNSUPPORTED_FORMAT) return RECORDING_FORMAT_UNSUPPORTED;
+    if (FAILED(initialised)) return RECORDING_DEVICE_FAILED;
     if (FAILED(session.audioClient->GetService(__uuidof(IAudioCaptureClient),
                                                reinterpret_cast<void**>(&session.captureClient))))
-        return false;
-    return SUCCEEDED(session.audioClient->Start());
+        return RECORDING_DEVICE_FAILED;
+    return SUCCEEDED(session.audioClient->Start()) ? RECORDING_SAVED : RECORDING_DEVICE_FAILED;
 }
 
 // Releases what the session obtained, mix format first, each only if it was obtained.
@@ -95,8 +101,9 @@ void writeHeaderInPlace(WavOutput& output, int32_t channels, uint64_t dataLength
 
 // Opens the WAV file unbuffered, so every packet is one direct write and what is counted is on disk.
 bool openWavFile(WavOutput& output, const std::wstring& path, int32_t channels) {
+    output.pathUtf8 = wideToUtf8(path);
     output.file.rdbuf()->pubsetbuf(nullptr, 0);
-    output.file.open(wideToUtf8(path), std::ios::out | std::ios::binary | std::ios::trunc);
+    output.file.open(output.pathUtf8, std::ios::out | std::ios::binary | std::ios::trunc);
     if (!output.file.is_open()) return false;
     writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels, 0, false);
     output.lastHeaderRefresh = GetTickCount64();
@@ -114,14 +121,33 @@ void refreshHeaderIfDue(WavOutput& output, int32_t channels) {
     output.lastHeaderRefresh = now;
 }
 
-// Writes the final header over the placeholder and closes the file.
-void finaliseWavFile(WavOutput& output, int32_t channels) {
+// Cuts the file at path to length bytes; returns false when that cannot be done.
+bool truncateFile(const std::string& pathUtf8, uint64_t length) {
+    HANDLE file = CreateFileA(pathUtf8.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(length);
+    const bool cut = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return cut;
+}
+
+// Writes the final header over the placeholder and closes the file, which then ends where its
+// header says; returns false when that could not be done.
+bool finaliseWavFile(WavOutput& output, int32_t channels) {
     // A failed append leaves the stream failed; the header must still describe what is on disk.
+    const bool appendFailed = !output.file;
     output.file.clear();
     output.file.seekp(0, std::ios::beg);
     writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels,
                    static_cast<uint32_t>(output.bytesWritten), false);
     output.file.close();
+    const bool headerWritten = !output.file.fail();
+    // A failed append may have left part of its packet behind the counted data; a player or the
+    // export would take that torn tail for audio.
+    const bool endsAtItsData = !appendFailed || truncateFile(output.pathUtf8, WAV_HEADER_BYTES + output.bytesWritten);
+    return headerWritten && endsAtItsData;
 }
 
 // Hands one packet to the pipeline as floats: in place for float streams, converted otherwise.
@@ -141,11 +167,11 @@ void processCapturedPacket(const CaptureSession& session, const BYTE* data, UINT
     }
 }
 
-// Processes every waiting packet. Returns false when the recording must end: the packet-size
-// query failed (the device went away) or the next packet would overflow the WAV size fields.
-bool drainPackets(const CaptureSession& session, WavOutput& output, HWND window) {
+// Processes every waiting packet. Ends the recording when the packet-size query fails (the device
+// went away), when the next packet would overflow the WAV size fields, or when a write failed.
+WPARAM drainPackets(const CaptureSession& session, WavOutput& output, HWND window) {
     UINT32 packetFrames = 0;
-    if (FAILED(session.captureClient->GetNextPacketSize(&packetFrames))) return false;
+    if (FAILED(session.captureClient->GetNextPacketSize(&packetFrames))) return RECORDING_DEVICE_LOST;
     while (packetFrames != 0) {
         BYTE* data = nullptr;
         UINT32 frames = 0;
@@ -155,19 +181,23 @@ bool drainPackets(const CaptureSession& session, WavOutput& output, HWND window)
         if (fits) processCapturedPacket(session, data, frames, flags, output, window);
         // NOTE: a failed release leaves nothing to undo; the next GetBuffer reports the stream's state.
         (void)session.captureClient->ReleaseBuffer(frames);
-        if (!fits) return false;
+        if (!fits) return RECORDING_SIZE_LIMIT;
+        // A failed write leaves the stream failed, so nothing later could be kept.
+        if (!output.file) return RECORDING_WRITE_FAILED;
         if (FAILED(session.captureClient->GetNextPacketSize(&packetFrames))) break;
     }
-    return true;
+    return RECORDING_SAVED;
 }
 
 // Polls the stream until isRecording is lowered or the recording cannot go on.
-void captureLoop(const CaptureSession& session, WavOutput& output, HWND window) {
+WPARAM captureLoop(const CaptureSession& session, WavOutput& output, HWND window) {
     while (isRecording.load()) {
-        if (!drainPackets(session, output, window)) return;
+        const WPARAM ending = drainPackets(session, output, window);
+        if (ending != RECORDING_SAVED) return ending;
         refreshHeaderIfDue(output, session.channels);
         Sleep(POLL_PAUSE_MS);
     }
+    return RECORDING_SAVED;
 }
 
 // Raises isRecording, unless a stop arrived while the worker was still setting up.
@@ -176,16 +206,18 @@ void enterRecordingState() {
     if (stopRequested.load()) isRecording.store(false);
 }
 
-// Records from the started stream into the file at path; false when the file cannot be opened.
-bool recordStream(const CaptureSession& session, const std::wstring& path, HWND window) {
+// Records from the started stream into the file at path and returns how the recording ended;
+// bytesKept is the PCM data the file holds.
+WPARAM recordStream(const CaptureSession& session, const std::wstring& path, HWND window, uint64_t& bytesKept) {
     WavOutput output;
-    if (!openWavFile(output, path, session.channels)) return false;
+    if (!openWavFile(output, path, session.channels)) return RECORDING_FILE_NOT_CREATED;
     enterRecordingState();
-    captureLoop(session, output, window);
+    WPARAM outcome = captureLoop(session, output, window);
     // NOTE: Stop's status changes nothing: the stream is released right after either way.
     (void)session.audioClient->Stop();
-    finaliseWavFile(output, session.channels);
-    return true;
+    if (!finaliseWavFile(output, session.channels) && outcome == RECORDING_SAVED) outcome = RECORDING_WRITE_FAILED;
+    bytesKept = output.bytesWritten;
+    return outcome;
 }
 
 }  // namespace
@@ -202,10 +234,14 @@ void recordAudio(std::wstring path, HWND window) {
     const HRESULT comStatus = CoInitialize(nullptr);
 
     CaptureSession session;
-    if (openEndpoint(session) && startStream(session)) recordStream(session, path, window);
+    uint64_t bytesKept = 0;
+    WPARAM outcome = openEndpoint(session);
+    if (outcome == RECORDING_SAVED) outcome = startStream(session);
+    if (outcome == RECORDING_SAVED) outcome = recordStream(session, path, window, bytesKept);
+    const uint64_t keptMs = audioMilliseconds(bytesKept, captureSampleRate, session.channels);
     releaseSession(session);
 
     if (SUCCEEDED(comStatus)) CoUninitialize();
     captureActive.store(false);
-    PostMessageW(window, WM_RECORDING_SAVED, 0, 0);
+    PostMessageW(window, WM_RECORDING_SAVED, outcome, static_cast<LPARAM>(keptMs));
 }

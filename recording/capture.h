@@ -1,5 +1,6 @@
 // The capture worker: records the default capture endpoint into a WAV file until isRecording
-// is lowered, then posts WM_RECORDING_SAVED to the window, exactly once, whatever happened.
+// is lowered, then posts WM_RECORDING_SAVED to the window, exactly once, whatever happened, with
+// how the recording ended and how much audio the file holds (see live_state.h).
 #pragma once
 
 #include <windows.h>

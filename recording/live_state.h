@@ -14,9 +14,28 @@
 
 struct GLFWwindow;
 
-// Posted to mainWindow by the capture worker, both parameters 0.
+// Posted to mainWindow by the capture worker. WM_LEVEL_UPDATE carries nothing; WM_RECORDING_SAVED
+// carries how the recording ended in wParam (one of the RECORDING_ values below) and the
+// milliseconds of audio the file holds in lParam.
 constexpr UINT WM_LEVEL_UPDATE = WM_APP + 1;
 constexpr UINT WM_RECORDING_SAVED = WM_APP + 2;
+
+// The file holds everything recorded between start and stop, with a correct header.
+constexpr WPARAM RECORDING_SAVED = 0;
+// No capture device was found: nothing recorded, no file created.
+constexpr WPARAM RECORDING_NO_DEVICE = 1;
+// The capture device could not be opened or started: nothing recorded, no file created.
+constexpr WPARAM RECORDING_DEVICE_FAILED = 2;
+// The device's sample format cannot be read exactly: nothing recorded, no file created.
+constexpr WPARAM RECORDING_FORMAT_UNSUPPORTED = 3;
+// The file could not be created or opened for writing: nothing recorded.
+constexpr WPARAM RECORDING_FILE_NOT_CREATED = 4;
+// Writing failed (a full disk): the recording stopped there; the file holds what was written.
+constexpr WPARAM RECORDING_WRITE_FAILED = 5;
+// The capture device went away: the recording stopped there; the file holds what was recorded.
+constexpr WPARAM RECORDING_DEVICE_LOST = 6;
+// The file reached the most a WAV header can describe: the recording stopped there.
+constexpr WPARAM RECORDING_SIZE_LIMIT = 7;
 
 // Lock order: fftInputMutex may be held while spectrumMutex is taken; no other nesting.
 extern std::atomic<bool> isRecording;

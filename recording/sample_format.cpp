@@ -92,3 +92,10 @@ bool packetFitsInWav(uint64_t bytesWritten, uint32_t frames, int32_t channels) {
     const uint64_t packetBytes = static_cast<uint64_t>(sampleCount) * sizeof(int16_t);
     return bytesWritten <= WAV_MAX_DATA_BYTES && packetBytes <= WAV_MAX_DATA_BYTES - bytesWritten;
 }
+
+uint64_t audioMilliseconds(uint64_t pcmBytes, int32_t sampleRate, int32_t channels) {
+    if (sampleRate <= 0 || channels <= 0) return 0;
+    const uint64_t bytesPerSecond = static_cast<uint64_t>(sampleRate) * static_cast<uint64_t>(channels) * 2;
+    // Split so that the product cannot overflow for any byte count a WAV file can hold.
+    return pcmBytes / bytesPerSecond * 1000 + pcmBytes % bytesPerSecond * 1000 / bytesPerSecond;
+}

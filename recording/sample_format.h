@@ -25,3 +25,7 @@ std::vector<float> samplesToFloats(const BYTE* data, size_t sampleCount, SampleE
 // Returns true while a packet of frames x channels samples still fits behind bytesWritten without
 // passing what the header's 32-bit size fields can describe.
 bool packetFitsInWav(uint64_t bytesWritten, uint32_t frames, int32_t channels);
+
+// Returns how many milliseconds of audio pcmBytes of 16-bit samples hold at the rate and channel
+// count, rounded down; 0 when either is not positive.
+uint64_t audioMilliseconds(uint64_t pcmBytes, int32_t sampleRate, int32_t channels);

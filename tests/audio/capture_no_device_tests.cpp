@@ -13,6 +13,7 @@ TEST(CaptureNoDevice, NoFileIsCreatedAndTheEndIsStillPosted) {
     CaptureRun run(path);
     ASSERT_TRUE(run.waitUntilSaved(20000)) << "WM_RECORDING_SAVED never arrived";
     EXPECT_EQ(run.savedMessages(), 1);
+    EXPECT_EQ(run.outcome(), RECORDING_NO_DEVICE) << "the end did not say that there is no device";
     EXPECT_FALSE(run.captureActiveWhenSaved());
     EXPECT_FALSE(isRecording.load());
     EXPECT_FALSE(std::filesystem::exists(path));

@@ -41,11 +41,13 @@ inline std::vector<int16_t> wavSamples(const std::vector<unsigned char>& file) {
 // One run of the capture worker against a fresh test window.
 class CaptureRun {
 public:
-    explicit CaptureRun(const std::wstring& path) : window_(createTestWindow()) {
-        // What the UI thread does when it accepts a start.
+    // Starts the worker as the UI thread does when it accepts a start; with stopFirst, "Stop" has
+    // already been pressed when the worker starts, so it comes before the worker raises isRecording.
+    explicit CaptureRun(const std::wstring& path, bool stopFirst = false) : window_(createTestWindow()) {
         isRecording.store(false);
         stopRequested.store(false);
         captureActive.store(true);
+        if (stopFirst) stop();
         worker_ = std::thread(recordAudio, path, window_);
     }
     ~CaptureRun() {
@@ -86,6 +88,9 @@ public:
 
     HWND window() const { return window_; }
     int savedMessages() const { return saved_; }
+    // The outcome and the milliseconds of audio kept that the first WM_RECORDING_SAVED carried.
+    WPARAM outcome() const { return outcome_; }
+    uint64_t keptMs() const { return keptMs_; }
     bool captureActiveWhenSaved() const { return captureActiveWhenSaved_; }
     size_t levelUpdates() const { return levelUpdates_; }
 
@@ -95,7 +100,11 @@ private:
         levelUpdates_ += takeMessages(window_, WM_LEVEL_UPDATE).size();
         MSG msg;
         while (PeekMessageW(&msg, window_, WM_RECORDING_SAVED, WM_RECORDING_SAVED, PM_REMOVE)) {
-            if (saved_++ == 0) captureActiveWhenSaved_ = captureActive.load();
+            if (saved_++ == 0) {
+                captureActiveWhenSaved_ = captureActive.load();
+                outcome_ = msg.wParam;
+                keptMs_ = static_cast<uint64_t>(msg.lParam);
+            }
         }
     }
 
@@ -103,5 +112,7 @@ private:
     std::thread worker_;
     int saved_ = 0;
     bool captureActiveWhenSaved_ = true;
+    WPARAM outcome_ = static_cast<WPARAM>(-1);
+    uint64_t keptMs_ = 0;
     size_t levelUpdates_ = 0;
 };

@@ -44,6 +44,9 @@ struct BufferAnswer {
 // What the fakes do and what they saw, shared by all four of them for one run.
 struct FakeScript {
     std::string failingCall;  // the one set-up call that fails, by name
+    HRESULT failure = E_FAIL;  // and the status it fails with
+    // Start waits until "Stop" has been pressed, so that the stop surely comes during set-up.
+    bool startWaitsForStop = false;
     std::vector<unsigned char> mixFormat;
     std::deque<SizeAnswer> sizes;
     std::deque<BufferAnswer> buffers;
@@ -59,7 +62,7 @@ FakeScript* script = nullptr;
 // Logs a call and returns the failure status when the script names it.
 HRESULT answer(const std::string& call, const std::string& logged) {
     script->calls.push_back(logged);
-    return script->failingCall == call ? E_FAIL : S_OK;
+    return script->failingCall == call ? script->failure : S_OK;
 }
 
 // Reference counting and QueryInterface shared by the fakes; logs the final release by name.
@@ -161,7 +164,10 @@ public:
     HRESULT STDMETHODCALLTYPE GetDevicePeriod(REFERENCE_TIME*, REFERENCE_TIME*) override {
         return unexpected("GetDevicePeriod");
     }
-    HRESULT STDMETHODCALLTYPE Start() override { return answer("Start", "Start"); }
+    HRESULT STDMETHODCALLTYPE Start() override {
+        while (script->startWaitsForStop && !stopRequested.load()) Sleep(1);
+        return answer("Start", "Start");
+    }
     HRESULT STDMETHODCALLTYPE Stop() override { return answer("Stop", "Stop"); }
     HRESULT STDMETHODCALLTYPE Reset() override { return unexpected("Reset"); }
     HRESULT STDMETHODCALLTYPE SetEventHandle(HANDLE) override { return unexpected("SetEventHandle"); }
@@ -307,14 +313,17 @@ protected:
         script = nullptr;
     }
 
-    // Runs one recording into the file and waits for its end; checks what every run must do.
-    void record(const std::wstring& path) {
+    // Runs one recording into the file and waits for its end; checks what every run must do and
+    // that its end reported the outcome and the milliseconds of audio kept.
+    void record(const std::wstring& path, WPARAM outcome, uint64_t keptMs = 0) {
         CaptureRun run(path);
         ASSERT_TRUE(run.waitUntilSaved(10000)) << "the worker never posted WM_RECORDING_SAVED";
         EXPECT_EQ(run.savedMessages(), 1);
         EXPECT_FALSE(run.captureActiveWhenSaved());
         EXPECT_FALSE(captureActive.load());
         EXPECT_EQ(script_.liveObjects, 0) << "an audio interface was not released";
+        EXPECT_EQ(run.outcome(), outcome);
+        EXPECT_EQ(run.keptMs(), keptMs);
     }
 
     // Returns the calls of a run that recorded: set-up, then the capture calls, then the end.
@@ -335,19 +344,28 @@ protected:
 TEST_F(CaptureSeamTest, EachFailingSetUpCallEndsTheRunWithoutAFile) {
     struct Case {
         const char* failing;
+        HRESULT status;
         size_t callsMade;          // set-up calls made, the failing one included
         size_t interfacesObtained;  // released in reverse: capture client first
+        WPARAM outcome;
     } cases[] = {
-        {"CreateEnumerator", 1, 0}, {"GetDefaultAudioEndpoint", 2, 1}, {"Activate", 3, 2}, {"GetMixFormat", 4, 3},
-        {"Initialize", 5, 3},       {"GetService", 6, 3},              {"Start", 7, 4},
+        {"CreateEnumerator", REGDB_E_CLASSNOTREG, 1, 0, RECORDING_DEVICE_FAILED},
+        {"GetDefaultAudioEndpoint", E_NOTFOUND, 2, 1, RECORDING_NO_DEVICE},
+        {"Activate", E_FAIL, 3, 2, RECORDING_DEVICE_FAILED},
+        {"GetMixFormat", E_FAIL, 4, 3, RECORDING_DEVICE_FAILED},
+        {"Initialize", AUDCLNT_E_DEVICE_IN_USE, 5, 3, RECORDING_DEVICE_FAILED},
+        {"Initialize", AUDCLNT_E_UNSUPPORTED_FORMAT, 5, 3, RECORDING_FORMAT_UNSUPPORTED},
+        {"GetService", E_FAIL, 6, 3, RECORDING_DEVICE_FAILED},
+        {"Start", E_FAIL, 7, 4, RECORDING_DEVICE_FAILED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failing);
         script_ = FakeScript{};
         script_.mixFormat = formatBytes(plainFormat(WAVE_FORMAT_IEEE_FLOAT, 1, 48000, 32));
         script_.failingCall = c.failing;
+        script_.failure = c.status;
         const std::wstring path = dir_.wideFile(L"failed.wav");
-        record(path);
+        record(path, c.outcome);
 
         std::vector<std::string> expected(SET_UP_CALLS.begin(), SET_UP_CALLS.begin() + c.callsMade);
         expected.insert(expected.end(), RELEASES.end() - c.interfacesObtained, RELEASES.end());
@@ -359,7 +377,7 @@ TEST_F(CaptureSeamTest, EachFailingSetUpCallEndsTheRunWithoutAFile) {
 
 TEST_F(CaptureSeamTest, PathThatCannotBeOpenedReleasesTheStartedStreamWithoutStop) {
     const std::wstring path = dir_.wideFile(L"missing-folder\\take.wav");
-    record(path);
+    record(path, RECORDING_FILE_NOT_CREATED);
     std::vector<std::string> expected = SET_UP_CALLS;
     expected.insert(expected.end(), RELEASES.begin(), RELEASES.end());
     EXPECT_EQ(script_.calls, expected);
@@ -372,7 +390,7 @@ TEST_F(CaptureSeamTest, StereoFloatPacketsAreRecordedInOrderWithTheMixFormatsHea
     script_.sizes = {{S_OK, 480}, {S_OK, 480}, {S_OK, 0}, {S_OK, 96}, {S_OK, 0}};
     script_.buffers = {floatBuffer(a, 480), floatBuffer(b, 480), floatBuffer(c, 96)};
     const std::wstring path = dir_.wideFile(L"stereo.wav");
-    record(path);
+    record(path, RECORDING_SAVED, (480 + 480 + 96) * 1000 / 48000);
 
     EXPECT_EQ(script_.calls,
               recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480", "GetNextPacketSize", "GetBuffer",
@@ -395,7 +413,7 @@ TEST_F(CaptureSeamTest, RemovedDeviceFinalisesWhatWasCapturedAndLeavesIsRecordin
     script_.sizes = {{S_OK, 480}, {S_OK, 0}, {AUDCLNT_E_DEVICE_INVALIDATED, 0}};
     script_.buffers = {floatBuffer(a, 480)};
     const std::wstring path = dir_.wideFile(L"removed.wav");
-    record(path);
+    record(path, RECORDING_DEVICE_LOST, 10);
 
     EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",
                                              "GetNextPacketSize", "GetNextPacketSize"}));
@@ -415,7 +433,7 @@ TEST_F(CaptureSeamTest, FailuresInsideADrainEndOnlyThatDrain) {
     script_.buffers = {{AUDCLNT_E_BUFFER_ERROR, {}, 0, 0}, floatBuffer(a, 480), floatBuffer(b, 480)};
     script_.stopWhenDone = false;
     const std::wstring path = dir_.wideFile(L"drain.wav");
-    record(path);
+    record(path, RECORDING_DEVICE_LOST, 20);
 
     EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer",                                   //
                                              "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",              //
@@ -457,7 +475,7 @@ TEST_F(CaptureSeamTest, IntegerMixFormatsAreConvertedBeforeTheyAreRecorded) {
         script_.sizes = {{S_OK, 3}, {S_OK, 0}};
         script_.buffers = {{S_OK, packet, 3, 0}};
         const std::wstring path = dir_.wideFile(L"integer.wav");
-        record(path);
+        record(path, RECORDING_SAVED);
 
         const std::vector<unsigned char> file = readFileBytes(path);
         ASSERT_EQ(file.size(), 44u + 12);
@@ -470,7 +488,7 @@ TEST_F(CaptureSeamTest, IntegerMixFormatsAreConvertedBeforeTheyAreRecorded) {
 TEST_F(CaptureSeamTest, UnreadableMixFormatIsRefusedWithoutAFile) {
     script_.mixFormat = formatBytes(plainFormat(WAVE_FORMAT_PCM, 1, 8000, 8));
     const std::wstring path = dir_.wideFile(L"refused.wav");
-    record(path);
+    record(path, RECORDING_FORMAT_UNSUPPORTED);
     std::vector<std::string> expected(SET_UP_CALLS.begin(), SET_UP_CALLS.begin() + 4);
     expected.insert(expected.end(), RELEASES.begin() + 1, RELEASES.end());
     EXPECT_EQ(script_.calls, expected);
@@ -483,7 +501,7 @@ TEST_F(CaptureSeamTest, SilentPacketsAreRecordedAsZeros) {
     script_.sizes = {{S_OK, 480}, {S_OK, 480}, {S_OK, 0}};
     script_.buffers = {floatBuffer(loud, 480, AUDCLNT_BUFFERFLAGS_SILENT), floatBuffer(loud, 480)};
     const std::wstring path = dir_.wideFile(L"silent.wav");
-    record(path);
+    record(path, RECORDING_SAVED, 20);
     std::vector<int16_t> expected(480 * 2, 0);
     const std::vector<int16_t> loudPcm = pcmOf(loud);
     expected.insert(expected.end(), loudPcm.begin(), loudPcm.end());
@@ -493,13 +511,15 @@ TEST_F(CaptureSeamTest, SilentPacketsAreRecordedAsZeros) {
 TEST_F(CaptureSeamTest, StopDuringSetUpEndsTheRecordingAtOnce) {
     script_.sizes = {{S_OK, 480}};
     script_.buffers = {floatBuffer(floatPacket(480, 2, 8), 480)};
+    script_.startWaitsForStop = true;
     const std::wstring path = dir_.wideFile(L"stopped.wav");
     {
         CaptureRun run(path);
-        // "Stop" pressed before the worker raised isRecording: it only finds stopRequested.
+        // "Stop" pressed while the worker is still starting the stream, before it raised isRecording.
         run.stop();
         ASSERT_TRUE(run.waitUntilSaved(10000));
         EXPECT_EQ(run.savedMessages(), 1);
+        EXPECT_EQ(run.outcome(), RECORDING_SAVED);
     }
     EXPECT_FALSE(isRecording.load());
     EXPECT_EQ(script_.calls, recordingCalls({}));
@@ -517,7 +537,7 @@ TEST_F(CaptureSeamTest, PacketThatWouldOverflowTheSizeFieldsEndsTheRecordingUnwr
     script_.sizes = {{S_OK, 480}, {S_OK, 0x7FFFFFFF}};
     script_.buffers = {floatBuffer(a, 480), floatBuffer(floatPacket(16, 1, 10), 0x7FFFFFFF)};
     const std::wstring path = dir_.wideFile(L"full.wav");
-    record(path);
+    record(path, RECORDING_SIZE_LIMIT, 10);
 
     EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",
                                              "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 2147483647"}));
@@ -543,16 +563,18 @@ TEST_F(CaptureSeamTest, FullDiskKeepsTheHeaderTrueToTheDataOnDisk) {
         fed.insert(fed.end(), packet.begin(), packet.end());
     }
     const std::wstring path = dir_.wideFile(L"full-disk.wav");
-    record(path);
+    const size_t packetsThatFit = (limit - 44) / PACKET_BYTES;
+    record(path, RECORDING_WRITE_FAILED, packetsThatFit * 10);  // 10 ms of audio a packet
+    EXPECT_FALSE(script_.sizes.empty()) << "the recording went on after the failed write";
+    EXPECT_TRUE(isRecording.load()) << "the worker ended on its own";
 
     const std::vector<unsigned char> file = readFileBytes(path);
     ASSERT_GE(file.size(), 44u);
     ASSERT_LE(file.size(), limit);
     const uint32_t declared = readLe32(file, 40);
     EXPECT_EQ(readLe32(file, 4), declared + 36) << "the final header was not rewritten after the failed write";
-    EXPECT_EQ(declared % PACKET_BYTES, 0u) << "a torn packet was counted";
-    EXPECT_LE(44u + declared, file.size());
-    EXPECT_GT(44u + declared + PACKET_BYTES, limit) << "whole packets that fitted are missing";
+    EXPECT_EQ(declared, packetsThatFit * PACKET_BYTES) << "a torn packet was counted, or whole ones are missing";
+    EXPECT_EQ(file.size(), 44u + declared) << "the torn tail of the failed write is still behind the data";
     std::vector<int16_t> recorded = wavSamples(file);
     recorded.resize(declared / 2);
     fed.resize(declared / 2);
