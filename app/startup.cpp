@@ -2,6 +2,9 @@
 
 #include <GLFW/glfw3.h>
 
+#include <system_error>
+#include <thread>
+
 #include "app/controls.h"
 #include "app/window_proc.h"
 #include "display/gl_surface.h"
@@ -45,6 +48,8 @@ void createSurfaces() {
     if (spectrumSurface) blankUndrawnSurface(spectrumSurface);
     if (!spectrumSurface) {
         showError(L"Failed to create Spectrum GL window");
+        // A close while the box was up has shut the display down and ended GLFW already.
+        if (!IsWindow(mainWindow)) return;
         // The waveform context is still current here; a context can be current on one thread
         // only, so release it for the render thread.
         glfwMakeContextCurrent(nullptr);
@@ -53,7 +58,23 @@ void createSurfaces() {
 
 }  // namespace
 
-void startRenderThread() { renderThread = std::thread(renderLoop); }
+bool startRenderThread() {
+    try {
+        renderThread = std::thread(renderLoop);
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+void embedSurfacesAndStartRendering() {
+    createSurfaces();
+    // The box of a missing spectrum surface runs its own message loop, so the user can close the
+    // main window while it is up; the surfaces are then destroyed and there is nothing to render.
+    if (!IsWindow(mainWindow)) return;
+    // Without the thread the traces stay still, but recording and export work.
+    if (!startRenderThread()) showError(L"Failed to start the live display.");
+}
 
 bool startUp(HINSTANCE instance, int showCommand) {
     if (!registerMainClass(instance)) {
@@ -72,8 +93,7 @@ bool startUp(HINSTANCE instance, int showCommand) {
         DestroyWindow(mainWindow);
         return false;
     }
-    createSurfaces();
-    startRenderThread();
+    embedSurfacesAndStartRendering();
     return true;
 }
 

@@ -4,8 +4,13 @@
 
 #include <windows.h>
 
-// Starts the thread that runs the render loop and keeps it in renderThread.
-void startRenderThread();
+// Starts the thread that runs the render loop and keeps it in renderThread; returns false when
+// no thread could be started.
+bool startRenderThread();
+
+// Embeds both GL surfaces in their hosts (reporting a missing spectrum surface) and starts the
+// render thread, unless the main window was closed meanwhile.
+void embedSurfacesAndStartRendering();
 
 // Registers the class, creates and shows the main window, embeds both GL surfaces and starts
 // the render thread; returns false (after telling the user) when the program cannot run.

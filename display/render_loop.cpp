@@ -55,7 +55,10 @@ void drawTraces(GLFWwindow* window) {
     glfwSwapBuffers(window);
 }
 
-void renderLoop() {
+namespace {
+
+// Draws frames until renderRunning is cleared or the surface is flagged to close.
+void drawUntilTold() {
     while (renderRunning.load()) {
         // Read afresh each pass; a missing surface is never touched, and the loop idles until shutdown.
         GLFWwindow* surface = waveformSurface;
@@ -65,4 +68,13 @@ void renderLoop() {
         }
         std::this_thread::sleep_for(FRAME_PAUSE);
     }
+}
+
+}  // namespace
+
+void renderLoop() {
+    drawUntilTold();
+    // The UI thread destroys the surface once this thread has ended, and a window's context must
+    // then be current on no other thread; releasing it is harmless when none was taken.
+    glfwMakeContextCurrent(nullptr);
 }

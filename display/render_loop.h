@@ -4,7 +4,7 @@
 
 struct GLFWwindow;
 
-// Runs the render loop; the body of renderThread.
+// Runs the render loop; the body of renderThread. Releases the surface's context when it ends.
 void renderLoop();
 
 // Draws one frame of both traces into window and presents it.

@@ -415,8 +415,6 @@ public:
         : thread_([this] {
               renderLoop();
               contextAfterLoop_ = glfwGetCurrentContext();
-              // The loop itself keeps its context; release it so the test can destroy the surface.
-              glfwMakeContextCurrent(nullptr);
               ended_.store(true);
           }) {}
     ~RenderThread() {
@@ -434,8 +432,9 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return ended_.load();
     }
-    // Returns the context that was current on the render thread when the loop returned.
-    GLFWwindow* contextAfterLoop() const { return ended_.load() ? contextAfterLoop_ : nullptr; }
+    // Returns the context that was current on the render thread when the loop returned, or
+    // the surface itself as long as the loop has not returned.
+    GLFWwindow* contextAfterLoop() const { return ended_.load() ? contextAfterLoop_ : waveformSurface; }
 
 private:
     std::atomic<bool> ended_{false};
@@ -476,7 +475,7 @@ TEST_F(RenderLoop, FinishesTheFrameInProgressAndEndsWhenRenderRunningIsCleared) 
         spectrumLock.unlock();
         EXPECT_TRUE(render.waitForEnd()) << "the loop started another frame or did not end";
     }
-    EXPECT_EQ(render.contextAfterLoop(), waveformSurface) << "the loop keeps the surface's context";
+    EXPECT_EQ(render.contextAfterLoop(), nullptr) << "the loop still holds the surface's context";
 }
 
 TEST_F(RenderLoop, BlocksOnlyAtTheWaveformCopy) {
@@ -502,7 +501,7 @@ TEST_F(RenderLoop, EndsWhenTheSurfaceIsFlaggedToClose) {
     glfwSetWindowShouldClose(waveformSurface, GLFW_TRUE);
     EXPECT_TRUE(render.waitForEnd());
     EXPECT_TRUE(renderRunning.load()) << "the close flag ends the loop without touching renderRunning";
-    EXPECT_EQ(render.contextAfterLoop(), waveformSurface);
+    EXPECT_EQ(render.contextAfterLoop(), nullptr) << "the loop still holds the surface's context";
 }
 
 TEST_F(RenderLoop, DrawsNothingWhenAlreadyToldToEnd) {
@@ -515,9 +514,12 @@ TEST_F(RenderLoop, DrawsNothingWhenAlreadyToldToEnd) {
         SCOPED_TRACE(c.what);
         renderRunning.store(c.running);
         glfwSetWindowShouldClose(waveformSurface, c.closeFlag ? GLFW_TRUE : GLFW_FALSE);
+        // Every frame copies the waveform under its lock: one begun here waits at it.
+        std::unique_lock<std::mutex> noFrame(waveformMutex);
         RenderThread render;
-        ASSERT_TRUE(render.waitForEnd());
-        EXPECT_EQ(render.contextAfterLoop(), nullptr) << "no frame was begun";
+        EXPECT_TRUE(render.waitForEnd()) << "a frame was begun";
+        EXPECT_EQ(render.contextAfterLoop(), nullptr);
+        noFrame.unlock();  // so that a wrongly begun frame can finish and the join return
     }
 }
 
