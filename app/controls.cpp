@@ -1,5 +1,9 @@
 #include "app/controls.h"
 
+#include <cwchar>
+
+#include "recording/live_state.h"
+
 HWND startButton = nullptr;
 HWND stopButton = nullptr;
 HWND exportButton = nullptr;
@@ -24,4 +28,42 @@ const ControlSpec CONTROLS[CONTROL_COUNT] = {
 
 const ControlSpec* mainWindowControls() { return CONTROLS; }
 
-std::wstring savedStatusText(const std::wstring& path) { return L"Saved to: " + path; }
+std::wstring durationText(uint64_t milliseconds) {
+    wchar_t text[64];
+    if (milliseconds < 60000) {
+        swprintf(text, 64, L"%llu.%llu s", static_cast<unsigned long long>(milliseconds / 1000),
+                 static_cast<unsigned long long>(milliseconds % 1000 / 100));
+        return text;
+    }
+    const unsigned long long seconds = milliseconds / 1000;
+    if (seconds < 3600) {
+        swprintf(text, 64, L"%llu:%02llu", seconds / 60, seconds % 60);
+    } else {
+        swprintf(text, 64, L"%llu:%02llu:%02llu", seconds / 3600, seconds / 60 % 60, seconds % 60);
+    }
+    return text;
+}
+
+std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint64_t keptMs) {
+    const std::wstring kept = durationText(keptMs);
+    switch (outcome) {
+        case RECORDING_SAVED:
+            return L"Saved to: " + path;
+        case RECORDING_NO_DEVICE:
+            return L"Nothing recorded: no audio capture device was found. No file was created.";
+        case RECORDING_DEVICE_FAILED:
+            return L"Nothing recorded: the audio capture device could not be started. No file was created.";
+        case RECORDING_FORMAT_UNSUPPORTED:
+            return L"Nothing recorded: the capture device's sample format is not supported. No file was created.";
+        case RECORDING_FILE_NOT_CREATED:
+            return L"Nothing recorded: the file could not be opened for writing: " + path;
+        case RECORDING_WRITE_FAILED:
+            return L"Recording stopped early: writing to the file failed. " + kept + L" of audio kept in: " + path;
+        case RECORDING_DEVICE_LOST:
+            return L"Recording stopped early: the capture device went away. " + kept + L" of audio kept in: " + path;
+        case RECORDING_SIZE_LIMIT:
+            return L"Recording stopped at the 4 GiB limit of a WAV file. " + kept + L" of audio kept in: " + path;
+        default:
+            return L"The recording ended in an unknown way. The file, if any: " + path;
+    }
+}

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 constexpr int ID_START_RECORDING = 1;
@@ -27,8 +28,13 @@ constexpr int CONTROL_COUNT = 7;
 // Returns the seven controls in creation order, each with the variable its handle goes to.
 const ControlSpec* mainWindowControls();
 
-// Returns the status text shown once a recording has ended.
-std::wstring savedStatusText(const std::wstring& path);
+// Returns the status text shown once a recording has ended: "Saved to: " and the path when it was
+// written without fault, else one line that says what happened and what the file holds, from the
+// outcome and the milliseconds of audio kept that WM_RECORDING_SAVED carries.
+std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint64_t keptMs);
+
+// Returns a duration for the status line: "12.3 s" below a minute, else "4:05" or "1:02:03".
+std::wstring durationText(uint64_t milliseconds);
 
 extern HWND startButton;
 extern HWND stopButton;

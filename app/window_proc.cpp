@@ -72,9 +72,9 @@ void runCommand(HWND hwnd, WPARAM wParam) {
     }
 }
 
-// Shows the saved path and returns the flags to idle.
-void recordingSaved() {
-    SetWindowTextW(statusLabel, savedStatusText(outputPath).c_str());
+// Tells how the recording ended and returns the flags to idle.
+void recordingSaved(WPARAM outcome, LPARAM keptMs) {
+    SetWindowTextW(statusLabel, recordingStatusText(outcome, outputPath, static_cast<uint64_t>(keptMs)).c_str());
     isRecording.store(false);
 }
 
@@ -132,7 +132,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             InvalidateRect(levelMeter, nullptr, TRUE);
             return 0;
         case WM_RECORDING_SAVED:
-            recordingSaved();
+            recordingSaved(wParam, lParam);
             return 0;
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <commdlg.h>
 
+#include <GLFW/glfw3.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -12,6 +14,7 @@
 
 #include "app/controls.h"
 #include "app/save_dialog.h"
+#include "app/startup.h"
 #include "app/window_proc.h"
 #include "dialog_driver.h"
 #include "recording/live_state.h"
@@ -175,12 +178,52 @@ TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
     EXPECT_EQ(levelMeter, GetDlgItem(window, 3));
 }
 
-TEST_F(MainWindowTest, RecordingSavedShowsThePathAndReturnsToIdle) {
+TEST(StatusText, SaysHowTheRecordingEndedAndWhatTheFileHolds) {
+    const std::wstring path = L"C:\\takes\\f\u00fcr M\u00fcller.wav";
+    const struct {
+        WPARAM outcome;
+        uint64_t keptMs;
+        std::wstring text;
+    } cases[] = {
+        {RECORDING_SAVED, 4000, L"Saved to: " + path},
+        {RECORDING_NO_DEVICE, 0, L"Nothing recorded: no audio capture device was found. No file was created."},
+        {RECORDING_DEVICE_FAILED, 0,
+         L"Nothing recorded: the audio capture device could not be started. No file was created."},
+        {RECORDING_FORMAT_UNSUPPORTED, 0,
+         L"Nothing recorded: the capture device's sample format is not supported. No file was created."},
+        {RECORDING_FILE_NOT_CREATED, 0, L"Nothing recorded: the file could not be opened for writing: " + path},
+        {RECORDING_WRITE_FAILED, 12345,
+         L"Recording stopped early: writing to the file failed. 12.3 s of audio kept in: " + path},
+        {RECORDING_DEVICE_LOST, 61000,
+         L"Recording stopped early: the capture device went away. 1:01 of audio kept in: " + path},
+        {RECORDING_SIZE_LIMIT, 22369621,
+         L"Recording stopped at the 4 GiB limit of a WAV file. 6:12:49 of audio kept in: " + path},
+    };
+    for (const auto& c : cases) EXPECT_EQ(recordingStatusText(c.outcome, path, c.keptMs), c.text) << c.outcome;
+}
+
+TEST(StatusText, DurationsReadAsAPersonWouldSayThem) {
+    const struct {
+        uint64_t ms;
+        const wchar_t* text;
+    } cases[] = {{0, L"0.0 s"},      {99, L"0.0 s"},       {950, L"0.9 s"},           {59999, L"59.9 s"},
+                 {60000, L"1:00"},   {3599999, L"59:59"}, {3600000, L"1:00:00"},     {36061000, L"10:01:01"}};
+    for (const auto& c : cases) EXPECT_EQ(durationText(c.ms), c.text) << c.ms;
+}
+
+TEST_F(MainWindowTest, RecordingSavedTellsTheOutcomeAndReturnsToIdle) {
     outputPath = L"C:\\takes\\first.wav";
-    isRecording.store(true);
-    EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, 0, 0), 0);
-    EXPECT_EQ(windowText(statusLabel), L"Saved to: C:\\takes\\first.wav");
-    EXPECT_FALSE(isRecording.load());
+    const struct {
+        WPARAM outcome;
+        LPARAM keptMs;
+    } ends[] = {{RECORDING_SAVED, 3000}, {RECORDING_NO_DEVICE, 0}, {RECORDING_WRITE_FAILED, 1500}};
+    for (const auto& end : ends) {
+        isRecording.store(true);
+        EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, end.outcome, end.keptMs), 0);
+        EXPECT_EQ(windowText(statusLabel), recordingStatusText(end.outcome, outputPath, end.keptMs));
+        EXPECT_FALSE(isRecording.load());
+    }
+    EXPECT_EQ(windowText(statusLabel).rfind(L"Recording stopped early", 0), 0u);
 }
 
 TEST_F(MainWindowTest, StopActsWhateverTheNotificationCode) {
@@ -253,4 +296,38 @@ TEST_F(MainWindowTest, OwnerDrawForAnotherControlAndLevelUpdates) {
     RECT dirty;
     EXPECT_TRUE(GetUpdateRect(levelMeter, &dirty, FALSE));
     EXPECT_EQ(dirty.right - dirty.left, 1160);
+}
+
+TEST_F(MainWindowTest, ClosingWhileTheMissingSpectrumIsReportedEndsStartUpWithoutARenderThread) {
+    ASSERT_EQ(glfwInit(), GLFW_TRUE);
+    // With its host gone, the spectrum surface cannot be created, and start-up says so in a box.
+    DestroyWindow(spectrumHost);
+    std::atomic<bool> boxShown{false};
+    std::thread user([&] {
+        HWND box = waitForDialog(nullptr, 20000, L"Error");
+        if (!box) return;
+        boxShown = messageBoxText(box) == L"Failed to create Spectrum GL window";
+        // The user closes the main window while the box is still up.
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    embedSurfacesAndStartRendering();
+    user.join();
+    EXPECT_TRUE(boxShown.load());
+    EXPECT_FALSE(IsWindow(window)) << "the close was not handled while the box was up";
+    EXPECT_FALSE(renderThread.joinable()) << "a render thread was started after the shutdown";
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "the program would not end";
+    renderRunning.store(true);
+}
+
+TEST_F(MainWindowTest, StartUpEmbedsBothSurfacesAndTheCloseJoinsTheRenderThread) {
+    ASSERT_EQ(glfwInit(), GLFW_TRUE);
+    embedSurfacesAndStartRendering();
+    EXPECT_NE(waveformSurface, nullptr);
+    EXPECT_NE(spectrumSurface, nullptr);
+    EXPECT_TRUE(renderThread.joinable());
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(renderThread.joinable()) << "the destroy did not join the render thread";
+    renderRunning.store(true);
 }
