@@ -42,11 +42,14 @@ void showExportError(const wchar_t* text) {
     MessageBoxW(nullptr, text, L"Error", MB_ICONERROR);
 }
 
-// Returns the name of the file the MP3 is written to before it is complete: beside the target,
-// unique per process and thread so that two exports to one name never share it.
-std::string partialPathFor(const std::string& mp3Utf8) {
-    return mp3Utf8 + "." + std::to_string(GetCurrentProcessId()) + "-" +
-           std::to_string(GetCurrentThreadId()) + ".part";
+// Returns the file the MP3 is written to before it is complete: in the target's folder, so the
+// rename stays on one volume, under a short name of its own that is unique per process and
+// thread, so two exports to one name never share it. A suffix on the chosen name would not do:
+// it can push a name the dialog accepted past the 255 characters a folder entry may have.
+// The long form, because the folder alone may come close to the usual limit on whole paths.
+std::wstring partialPathFor(const std::wstring& mp3Path) {
+    return longPathForm(folderOf(mp3Path) + L"~voxtrel-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                        std::to_wstring(GetCurrentThreadId()) + L".part");
 }
 
 // Writes count encoder bytes to the MP3 stream; returns false when the stream failed.
@@ -62,31 +65,44 @@ size_t readBlock(std::istream& wav, std::vector<int16_t>& samples) {
     return static_cast<size_t>(wav.gcount());
 }
 
+// Hands the frames of one block to the encoder in calls of at most callFrames (one call with no
+// frames for an empty block) and writes what it makes; returns a failure text or null.
+const wchar_t* encodeBlock(lame_t lame, const int16_t* left, const int16_t* right, int32_t frames,
+                           int32_t callFrames, std::ostream& mp3, std::vector<unsigned char>& mp3Buffer) {
+    int32_t done = 0;
+    do {
+        const int32_t count = frames - done < callFrames ? frames - done : callFrames;
+        const int result = lame_encode_buffer(lame, left + done, right ? right + done : nullptr, count,
+                                              mp3Buffer.data(), static_cast<int>(mp3Buffer.size()));
+        if (result < 0) return EXPORT_ENCODING_FAILED_TEXT;
+        if (!writeMp3Bytes(mp3, mp3Buffer.data(), result)) return EXPORT_WRITE_FAILED_TEXT;
+        done += count;
+    } while (done < frames);
+    return nullptr;
+}
+
 // Encodes the stereo data from the stream's position to its end; returns a failure text or null.
-const wchar_t* encodeStereoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3,
+const wchar_t* encodeStereoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3, int32_t callFrames,
                                   std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer) {
     int32_t frames = 0;
     do {
         frames = stereoFramesInBlock(readBlock(wav, samples));
         splitStereoBlock(samples.data(), frames);
-        const int result = lame_encode_buffer(lame, samples.data(), samples.data() + EXPORT_RIGHT_CHANNEL_OFFSET,
-                                              frames, mp3Buffer.data(), static_cast<int>(mp3Buffer.size()));
-        if (result < 0) return EXPORT_ENCODING_FAILED_TEXT;
-        if (!writeMp3Bytes(mp3, mp3Buffer.data(), result)) return EXPORT_WRITE_FAILED_TEXT;
+        const wchar_t* failure = encodeBlock(lame, samples.data(), samples.data() + EXPORT_RIGHT_CHANNEL_OFFSET,
+                                             frames, callFrames, mp3, mp3Buffer);
+        if (failure) return failure;
     } while (frames != 0);
     return nullptr;
 }
 
 // Encodes the single-channel data from the stream's position to its end; returns a failure text or null.
-const wchar_t* encodeMonoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3,
+const wchar_t* encodeMonoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3, int32_t callFrames,
                                 std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer) {
     int32_t count = 0;
     do {
         count = monoSamplesInBlock(readBlock(wav, samples));
-        const int result = lame_encode_buffer(lame, samples.data(), nullptr, count, mp3Buffer.data(),
-                                              static_cast<int>(mp3Buffer.size()));
-        if (result < 0) return EXPORT_ENCODING_FAILED_TEXT;
-        if (!writeMp3Bytes(mp3, mp3Buffer.data(), result)) return EXPORT_WRITE_FAILED_TEXT;
+        const wchar_t* failure = encodeBlock(lame, samples.data(), nullptr, count, callFrames, mp3, mp3Buffer);
+        if (failure) return failure;
     } while (count != 0);
     return nullptr;
 }
@@ -117,14 +133,19 @@ const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t chann
     lame_t lame = createMp3Encoder();
     if (lame == nullptr) return EXPORT_ENCODER_FAILED_TEXT;
     std::vector<int16_t> samples(EXPORT_SAMPLE_VALUES);
-    std::vector<unsigned char> mp3Buffer(EXPORT_MP3_BUFFER_BYTES);
+    std::vector<unsigned char> mp3Buffer;
     const wchar_t* failure = nullptr;
     if (!configureEncoder(lame, channels, sampleRate)) {
         failure = EXPORT_ENCODER_FAILED_TEXT;
-    } else if (channels == 2) {
-        failure = encodeStereoBlocks(lame, wav, mp3, samples, mp3Buffer);
     } else {
-        failure = encodeMonoBlocks(lame, wav, mp3, samples, mp3Buffer);
+        // A rate below the lowest MP3 rate is resampled up, into more samples than the block held.
+        const uint32_t outputRate = static_cast<uint32_t>(lame_get_out_samplerate(lame));
+        const int32_t blockFrames =
+            channels == 2 ? stereoFramesInBlock(EXPORT_BLOCK_BYTES) : monoSamplesInBlock(EXPORT_BLOCK_BYTES);
+        const int32_t callFrames = framesPerEncoderCall(blockFrames, sampleRate, outputRate);
+        mp3Buffer.resize(mp3BufferBytes(sampleRate, outputRate));
+        failure = channels == 2 ? encodeStereoBlocks(lame, wav, mp3, callFrames, samples, mp3Buffer)
+                                : encodeMonoBlocks(lame, wav, mp3, callFrames, samples, mp3Buffer);
     }
     if (failure == nullptr) {
         const int result = lame_encode_flush(lame, mp3Buffer.data(), static_cast<int>(mp3Buffer.size()));
@@ -137,23 +158,24 @@ const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t chann
 }
 
 // Returns true when path names an existing folder.
-bool isFolder(const std::string& pathUtf8) {
-    const DWORD attributes = GetFileAttributesA(pathUtf8.c_str());
+bool isFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Renames the complete MP3 over the chosen name; returns false when that cannot be done.
-bool moveCompleteMp3(const std::string& partialUtf8, const std::string& mp3Utf8) {
+// Renames the complete MP3 over the chosen name (both in the long form); returns false when that
+// cannot be done.
+bool moveCompleteMp3(const std::wstring& partial, const std::wstring& mp3) {
     // NOTE: under Wine, a rename over a name that another export is renaming over at the same
     // moment fails with access denied (half of such renames did, in a loop of four threads); on
     // Windows a virus scanner or an indexer holding the target briefly does the same, or gives a
     // sharing violation. Tried again shortly after, the rename succeeds.
     for (int attempt = 1;; ++attempt) {
-        if (MoveFileExA(partialUtf8.c_str(), mp3Utf8.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+        if (MoveFileExW(partial.c_str(), mp3.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
         const DWORD error = GetLastError();
         // A folder under the chosen name refuses with access denied too, and for good.
         const bool transient = (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) &&
-                               !isFolder(mp3Utf8);
+                               !isFolder(mp3);
         if (!transient || attempt == EXPORT_RENAME_ATTEMPTS) return false;
         Sleep(EXPORT_RENAME_RETRY_MS);
     }
@@ -170,7 +192,6 @@ void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath) 
 }  // namespace
 
 void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
-    const std::string mp3Utf8 = wideToUtf8(mp3Path);
     const std::string wavUtf8 = wideToUtf8(wavPath);
 
     std::ifstream wav(wavUtf8, std::ios::in | std::ios::binary);
@@ -190,9 +211,10 @@ void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
 
     // The MP3 is built under a name of its own and renamed over the chosen one only when it is
     // complete, so a failed or interrupted export never leaves a cut-off file (or destroys an
-    // older one) under that name.
-    const std::string partialUtf8 = partialPathFor(mp3Utf8);
-    std::ofstream mp3(partialUtf8, std::ios::out | std::ios::binary | std::ios::trunc);
+    // older one) under that name. Both go through the wide, long-form calls: the partial name
+    // is longer than the chosen one, which may already be as long as the usual limit allows.
+    const std::wstring partial = partialPathFor(mp3Path);
+    std::ofstream mp3(partial.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
     if (!mp3.is_open()) {
         wav.close();
         showExportError(EXPORT_CREATE_FAILED_TEXT);
@@ -203,11 +225,9 @@ void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
     wav.close();
     mp3.close();
     if (failure == nullptr && mp3.fail()) failure = EXPORT_WRITE_FAILED_TEXT;
-    // NOTE: the narrow file functions map the UTF-8 bytes through the same code page as the
-    // stream opens above, so the rename finds the file that was written.
-    if (failure == nullptr && !moveCompleteMp3(partialUtf8, mp3Utf8)) failure = EXPORT_CREATE_FAILED_TEXT;
+    if (failure == nullptr && !moveCompleteMp3(partial, longPathForm(mp3Path))) failure = EXPORT_CREATE_FAILED_TEXT;
     if (failure != nullptr) {
-        DeleteFileA(partialUtf8.c_str());
+        DeleteFileW(partial.c_str());
         showExportError(failure);
     }
 }

@@ -11,8 +11,23 @@ bool isEncodableWavHeader(const WavHeader& header, size_t bytesRead) {
     // pass the identifier test with an undefined format; the byte count rules it out first.
     if (bytesRead < sizeof(WavHeader)) return false;
     if (!hasWavIdentifiers(header)) return false;
+    // Anything but 16-bit integer samples (float, 24-bit, 8-bit) would be encoded as noise.
+    if (header.audioFormat != 1 || header.bitsPerSample != 16) return false;
     if (header.numChannels != 1 && header.numChannels != 2) return false;
-    return header.sampleRate >= EXPORT_MIN_SAMPLE_RATE && header.sampleRate <= EXPORT_MAX_SAMPLE_RATE;
+    return header.sampleRate != 0 && header.sampleRate <= EXPORT_MAX_SAMPLE_RATE;
+}
+
+size_t mp3BufferBytes(uint32_t inputRate, uint32_t outputRate) {
+    const uint64_t upsampling = inputRate == 0 || outputRate <= inputRate ? 1 : (outputRate + inputRate - 1) / inputRate;
+    const uint64_t bunchSamples = upsampling > EXPORT_FLUSH_BUNCH_SAMPLES ? upsampling : EXPORT_FLUSH_BUNCH_SAMPLES;
+    const uint64_t samples = EXPORT_BLOCK_BYTES / 2 + EXPORT_FLUSH_BUNCHES * bunchSamples;
+    return static_cast<size_t>(samples * 5 / 4 + 7200);
+}
+
+int32_t framesPerEncoderCall(int32_t blockFrames, uint32_t inputRate, uint32_t outputRate) {
+    if (blockFrames <= 0 || inputRate == 0 || outputRate <= inputRate) return blockFrames;
+    const int64_t frames = static_cast<int64_t>(blockFrames) * inputRate / outputRate;
+    return frames < 1 ? 1 : static_cast<int32_t>(frames);
 }
 
 int32_t stereoFramesInBlock(size_t bytesRead) {

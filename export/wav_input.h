@@ -13,20 +13,33 @@ constexpr size_t EXPORT_BLOCK_BYTES = 16384;
 // of a stereo block compacted into the second half.
 constexpr size_t EXPORT_SAMPLE_VALUES = 16384;
 constexpr size_t EXPORT_RIGHT_CHANNEL_OFFSET = 8192;
-// The encoder's documented worst case for one call (1.25 x samples per channel + 7200 bytes)
-// for the largest block, so no block is ever refused for a short output buffer.
-constexpr size_t EXPORT_MP3_BUFFER_BYTES = (EXPORT_BLOCK_BYTES / 2) * 5 / 4 + 7200;
-// Input rates the encoder takes without upsampling past its output buffer or resampling by
-// absurd ratios: the lowest MP3 rate up to the highest rate capture endpoints offer.
-constexpr uint32_t EXPORT_MIN_SAMPLE_RATE = 8000;
-constexpr uint32_t EXPORT_MAX_SAMPLE_RATE = 192000;
+// The samples per channel the encoder's flush may encode beside what a call left it: up to five
+// bunches of at most 1152 input samples each, each resampled (see mp3BufferBytes).
+constexpr uint32_t EXPORT_FLUSH_BUNCHES = 5;
+constexpr uint32_t EXPORT_FLUSH_BUNCH_SAMPLES = 1152;
+// The highest rate the encoder's interface can carry (it takes an int); the encoder decides
+// which of the rates from 1 Hz up to this it accepts.
+constexpr uint32_t EXPORT_MAX_SAMPLE_RATE = 0x7FFFFFFF;
 
 // Returns true when the header carries the "RIFF" and "WAVE" identifiers.
 bool hasWavIdentifiers(const WavHeader& header);
 
-// Returns true when a header of which bytesRead bytes arrived can be handed to the encoder:
-// all 44 bytes, both identifiers, one or two channels and a rate the encoder takes.
+// Returns true when a header of which bytesRead bytes arrived describes data the job can read:
+// all 44 bytes, both identifiers, 16-bit integer PCM (format code 1), one or two channels and a
+// rate above 0 that the encoder's interface can carry.
 bool isEncodableWavHeader(const WavHeader& header, size_t bytesRead);
+
+// Returns the size of the MP3 buffer of one job: the encoder's documented worst case (1.25 bytes
+// per sample encoded, plus 7200) for the most samples one call or the flush can hand it. A call
+// is kept to about a block's samples after resampling (framesPerEncoderCall); the flush feeds
+// the encoder padding in bunches of at least one input sample, which an encoder resampling a
+// very low rate up to 8000 Hz turns into thousands (measured: 24738 bytes at 1 Hz).
+size_t mp3BufferBytes(uint32_t inputRate, uint32_t outputRate);
+
+// Returns how many frames of a block may go to the encoder in one call so that what it makes of
+// them fits the MP3 buffer: all of them, unless the encoder resamples up to a higher output rate,
+// which multiplies the samples it encodes. Never less than 1 for a non-empty block.
+int32_t framesPerEncoderCall(int32_t blockFrames, uint32_t inputRate, uint32_t outputRate);
 
 // Returns the number of whole stereo frames in a block of bytesRead bytes (stray bytes dropped).
 int32_t stereoFramesInBlock(size_t bytesRead);

@@ -157,7 +157,9 @@ std::vector<unsigned char> referenceMp3(const std::vector<int16_t>& interleaved,
         left[i] = interleaved[static_cast<size_t>(i) * channels];
         if (channels == 2) right[i] = interleaved[static_cast<size_t>(i) * 2 + 1];
     }
-    std::vector<unsigned char> mp3(static_cast<size_t>(frames) * 5 / 4 + 7200 + 8192);
+    // Room for what the encoder makes of input it resamples up to 8000 Hz, and for its flush.
+    const size_t upsampling = rate < 8000 ? static_cast<size_t>((8000 + rate - 1) / rate) : 1;
+    std::vector<unsigned char> mp3(static_cast<size_t>(frames) * upsampling * 5 / 4 + 7200 + 65536);
     int used = lame_encode_buffer(lame, left.data(), channels == 2 ? right.data() : nullptr, frames, mp3.data(),
                                   static_cast<int>(mp3.size()));
     used += lame_encode_flush(lame, mp3.data() + used, static_cast<int>(mp3.size()) - used);

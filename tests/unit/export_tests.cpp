@@ -38,10 +38,16 @@ TEST(ExportWavCheck, AcceptsOnlyWhatTheEncoderCanTake) {
     const HeaderCase cases[] = {
         {"stereo 48000", 44, [](WavHeader&) {}, true},
         {"mono 44100", 44, [](WavHeader& h) { h.numChannels = 1; h.sampleRate = 44100; }, true},
-        {"lowest rate", 44, [](WavHeader& h) { h.sampleRate = 8000; }, true},
-        {"highest rate", 44, [](WavHeader& h) { h.sampleRate = 192000; }, true},
-        {"float format code is not examined", 44, [](WavHeader& h) { h.audioFormat = 3; h.bitsPerSample = 32; }, true},
+        {"1 Hz: the encoder decides", 44, [](WavHeader& h) { h.sampleRate = 1; }, true},
+        {"4000 Hz", 44, [](WavHeader& h) { h.sampleRate = 4000; }, true},
+        {"384000 Hz", 44, [](WavHeader& h) { h.sampleRate = 384000; }, true},
+        {"the highest rate the encoder's interface carries", 44, [](WavHeader& h) { h.sampleRate = 0x7FFFFFFF; }, true},
         {"wrong data size is not examined", 44, [](WavHeader& h) { h.dataSize = 7; h.riffSize = 0; }, true},
+        {"32-bit float", 44, [](WavHeader& h) { h.audioFormat = 3; h.bitsPerSample = 32; }, false},
+        {"float code with 16 bits", 44, [](WavHeader& h) { h.audioFormat = 3; }, false},
+        {"extensible format code", 44, [](WavHeader& h) { h.audioFormat = 0xFFFE; }, false},
+        {"24-bit PCM", 44, [](WavHeader& h) { h.bitsPerSample = 24; }, false},
+        {"8-bit PCM", 44, [](WavHeader& h) { h.bitsPerSample = 8; }, false},
         {"short read", 43, [](WavHeader&) {}, false},
         {"empty file keeps the preset identifiers", 0, [](WavHeader&) {}, false},
         {"RIFX", 44, [](WavHeader& h) { h.riffId[3] = 'X'; }, false},
@@ -51,9 +57,8 @@ TEST(ExportWavCheck, AcceptsOnlyWhatTheEncoderCanTake) {
         {"three channels", 44, [](WavHeader& h) { h.numChannels = 3; }, false},
         {"65535 channels", 44, [](WavHeader& h) { h.numChannels = 65535; }, false},
         {"rate 0", 44, [](WavHeader& h) { h.sampleRate = 0; }, false},
-        {"rate below the lowest MP3 rate", 44, [](WavHeader& h) { h.sampleRate = 7999; }, false},
-        {"rate above 192000", 44, [](WavHeader& h) { h.sampleRate = 192001; }, false},
         {"rate negative as int", 44, [](WavHeader& h) { h.sampleRate = 0x80000000u; }, false},
+        {"rate 4294967295", 44, [](WavHeader& h) { h.sampleRate = 0xFFFFFFFFu; }, false},
     };
     for (const HeaderCase& c : cases) {
         WavHeader header = makeWavHeader(48000, 16, 2, 1000, false);
@@ -74,6 +79,22 @@ TEST(ExportBlocks, CountsWholeFramesAndSamples) {
     for (const auto& c : cases) {
         EXPECT_EQ(stereoFramesInBlock(c.bytes), c.stereoFrames) << c.bytes;
         EXPECT_EQ(monoSamplesInBlock(c.bytes), c.monoSamples) << c.bytes;
+    }
+}
+
+TEST(ExportBlocks, EncoderCallsAreShortenedOnlyWhenTheEncoderResamplesUp) {
+    const struct {
+        int32_t blockFrames;
+        uint32_t inputRate, outputRate;
+        int32_t expected;
+    } cases[] = {
+        {4096, 48000, 48000, 4096}, {8192, 96000, 48000, 8192}, {4096, 44100, 44100, 4096},
+        {8192, 4000, 8000, 4096},   {4096, 1000, 8000, 512},    {4096, 7999, 8000, 4095},
+        {4096, 1, 8000, 1},         {1000, 4000, 8000, 500},    {0, 1, 8000, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(framesPerEncoderCall(c.blockFrames, c.inputRate, c.outputRate), c.expected)
+            << c.blockFrames << " frames at " << c.inputRate << " Hz to " << c.outputRate << " Hz";
     }
 }
 
@@ -140,6 +161,9 @@ TEST(ExportJob, EncodesLikeTheLibraryFedInOneCall) {
         {"mono 22050 with a short last block", 1, 22050, 100002, 0},
         {"stereo 8000", 2, 8000, 32000, 0},
         {"mono 96000, resampled by the encoder", 1, 96000, 96000, 0},
+        {"stereo 384000, as a capture device may record, resampled down", 2, 384000, 768000, 0},
+        {"mono 4000, resampled up into more samples than a block", 1, 4000, 40000, 0},
+        {"stereo 1000, resampled up eightfold", 2, 1000, 16000, 0},
         {"no data at all", 2, 48000, 0, 0},
     };
     for (const EncodeCase& c : cases) {
@@ -201,8 +225,10 @@ TEST(ExportJob, RefusesBadInputWithItsMessageAndLeavesNoMp3) {
          EXPORT_INVALID_WAV_TEXT},
         {"three channels", [] { auto b = validWavBytes(); b[22] = 3; return b; }, EXPORT_INVALID_WAV_TEXT},
         {"zero channels", [] { auto b = validWavBytes(); b[22] = 0; return b; }, EXPORT_INVALID_WAV_TEXT},
-        {"rate 4000", [] { auto b = validWavBytes(); b[24] = 0xA0; b[25] = 0x0F; b[26] = 0; return b; },
+        {"32-bit float samples", [] { auto b = validWavBytes(); b[20] = 3; b[34] = 32; return b; },
          EXPORT_INVALID_WAV_TEXT},
+        {"24-bit samples", [] { auto b = validWavBytes(); b[34] = 24; return b; }, EXPORT_INVALID_WAV_TEXT},
+        {"8-bit samples", [] { auto b = validWavBytes(); b[34] = 8; return b; }, EXPORT_INVALID_WAV_TEXT},
         {"rate 0", [] { auto b = validWavBytes(); std::memset(b.data() + 24, 0, 4); return b; },
          EXPORT_INVALID_WAV_TEXT},
         {"rate 4294967295", [] { auto b = validWavBytes(); std::memset(b.data() + 24, 0xFF, 4); return b; },

@@ -16,7 +16,9 @@
 #include "recording/live_state.h"
 #include "recording/packet.h"
 #include "recording/pcm.h"
+#include "recording/sample_format.h"
 #include "recording/wav_header.h"
+#include "recording/wide_path.h"
 #include "test_window.h"
 #include "temp_dir.h"
 
@@ -367,4 +369,48 @@ TEST_F(PacketTest, AFailedWriteIsNotCountedAsRecorded) {
     for (int i = 0; i < 4; ++i) processPacket(packet.data(), 480, 1, stream, bytesWritten, window);
     EXPECT_EQ(bytesWritten, 1920u);
     EXPECT_GE(disk.stored(), bytesWritten);
+}
+
+TEST(AudioMilliseconds, CountsWhatTheFileHoldsRoundedDown) {
+    const struct {
+        uint64_t bytes;
+        int32_t rate, channels;
+        uint64_t expected;
+    } cases[] = {
+        {96000, 48000, 1, 1000},           {192000, 48000, 2, 1000},  {1919, 48000, 2, 9},
+        {1920, 48000, 2, 10},              {0, 44100, 2, 0},          {1000, 0, 2, 0},
+        {1000, 48000, 0, 0},               {1000, -1, 2, 0},
+        {0xFFFFFFDBull, 8000, 1, 268435453},  // the largest data a header can declare, at 8000 Hz mono
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(audioMilliseconds(c.bytes, c.rate, c.channels), c.expected)
+            << c.bytes << " bytes at " << c.rate << " Hz, " << c.channels << " channels";
+    }
+}
+
+TEST(WidePaths, FolderAndLongFormOfAPath) {
+    const struct {
+        const wchar_t* path;
+        const wchar_t* folder;
+        const wchar_t* extended;
+    } cases[] = {
+        {L"C:\\takes\\one.mp3", L"C:\\takes\\", L"\\\\?\\C:\\takes\\one.mp3"},
+        {L"Z:\\tmp\\a b\\Aufnahme f\u00fcr M\u00fcller.wav", L"Z:\\tmp\\a b\\",
+         L"\\\\?\\Z:\\tmp\\a b\\Aufnahme f\u00fcr M\u00fcller.wav"},
+        {L"\\\\server\\share\\x.mp3", L"\\\\server\\share\\", L"\\\\?\\UNC\\server\\share\\x.mp3"},
+        {L"\\\\?\\C:\\already\\long.mp3", L"\\\\?\\C:\\already\\", L"\\\\?\\C:\\already\\long.mp3"},
+        {L"\\\\.\\pipe\\name", L"\\\\.\\pipe\\", L"\\\\.\\pipe\\name"},
+        {L"C:x.mp3", L"C:", nullptr},  // not a full path: no long form of its own
+        {L"plain.mp3", L"", nullptr},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(folderOf(c.path), c.folder);
+        if (c.extended) {
+            EXPECT_EQ(extendedLengthPath(c.path), c.extended);
+        }
+    }
+    // Made absolute first, with every separator a backslash, as the long form needs.
+    wchar_t current[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_EQ(longPathForm(L"sub/take.wav"), L"\\\\?\\" + std::wstring(current) + L"\\sub\\take.wav");
 }
