@@ -10,6 +10,16 @@ if(CMAKE_CROSSCOMPILING)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
   set_tests_properties(e2e.VoxtrelDrivenThroughItsWindows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 
+  # What the user is told when a recording or an export cannot be made, and every name the dialog
+  # takes, for recordings and exports. Alone, as they answer message boxes found by their text.
+  foreach(case "outcomes;TheUserIsToldWhatARecordingOrExportCouldNotDo" "names;EveryFileHasTheNameTheDialogReturned")
+    list(GET case 0 script)
+    list(GET case 1 name)
+    add_test(NAME e2e.${name}
+      COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_${script}.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
+    set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+  endforeach()
+
   # Screenshots: alone on the display, and it changes the default capture source.
   add_test(NAME e2e.TracesShowOnScreenAndTheWindowAnswersAtOnce
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_screen.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>

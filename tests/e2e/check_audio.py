@@ -32,12 +32,20 @@ def main():
     parser.add_argument("--max-seconds", type=float, default=1e9)
     parser.add_argument("--freq", type=float)
     parser.add_argument("--rms", type=float)
+    parser.add_argument("--whole", action="store_true",
+                        help="the file is the 44-byte header and exactly the data it declares")
     args = parser.parse_args()
 
     with wave.open(args.wav, "rb") as w:
         rate, channels, width, frames = w.getframerate(), w.getnchannels(), w.getsampwidth(), w.getnframes()
         data = w.readframes(frames)
     failures = []
+    if args.whole:
+        with open(args.wav, "rb") as f:
+            raw = f.read()
+        riff_size, data_size = struct.unpack("<I", raw[4:8])[0], struct.unpack("<I", raw[40:44])[0]
+        if len(raw) != 44 + data_size or riff_size != data_size + 36:
+            failures.append(f"{len(raw)} bytes, but the header declares {data_size} bytes of data (RIFF size {riff_size})")
     if width != 2:
         failures.append(f"sample width {width}, expected 2")
     if args.rate and rate != args.rate:

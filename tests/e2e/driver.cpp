@@ -76,6 +76,33 @@ int waitStatus(HWND main, const std::wstring& prefix, DWORD timeoutMs) {
     return 1;
 }
 
+// Waits for a message box of any owner (a dialog with a message text), presses the button with
+// the given identifier (IDYES is 6) and prints its text.
+int answerBox(int button, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        HWND box = waitForDialog(nullptr, 100);
+        if (box && GetDlgItem(box, 0xFFFF) && GetDlgItem(box, button)) {
+            printLine(messageBoxText(box));
+            PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+            return 0;
+        }
+    } while (GetTickCount64() < deadline);
+    return 1;
+}
+
+// Opens a file (creating it) with no sharing, as a program that has it open would, and keeps it
+// so for ms milliseconds.
+int holdFile(const wchar_t* path, DWORD ms) {
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    std::printf("holding\n");
+    std::fflush(stdout);
+    Sleep(ms);
+    CloseHandle(file);
+    return 0;
+}
+
 // Waits for an unowned "Error" message box, prints its text and dismisses it.
 int answerMessageBox(DWORD timeoutMs) {
     HWND box = waitForDialog(nullptr, timeoutMs, L"Error");
@@ -89,6 +116,9 @@ int run(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring action = argv[1];
     if (action == L"answer-time") return answerTime(argc > 2 ? number(argv[2]) : 30000);
+    if (action == L"answer-box" && argc > 2)
+        return answerBox(static_cast<int>(number(argv[2])), argc > 3 ? number(argv[3]) : 10000);
+    if (action == L"hold-file" && argc > 3) return holdFile(argv[2], number(argv[3]));
     HWND main = findMainWindow(action == L"wait-window" && argc > 2 ? number(argv[2]) : 5000);
     if (action == L"wait-window") return main ? 0 : 1;
     if (action == L"message-box") return answerMessageBox(argc > 2 ? number(argv[2]) : 10000);
@@ -99,6 +129,10 @@ int run(int argc, wchar_t** argv) {
     if (action == L"save-dialog" && argc > 2) {
         HWND dialog = waitForDialog(main, argc > 3 ? number(argv[3]) : 30000);
         return dialog && submitSaveDialog(dialog, argv[2]) ? 0 : 1;
+    }
+    if (action == L"dialog-folder" && argc > 2) {
+        HWND dialog = waitForDialog(main, argc > 3 ? number(argv[3]) : 30000);
+        return dialog && openFolderInSaveDialog(dialog, argv[2]) ? 0 : 1;
     }
     if (action == L"cancel-dialog") {
         HWND dialog = waitForDialog(main, argc > 2 ? number(argv[2]) : 30000);

@@ -57,6 +57,15 @@ bool submitSaveDialog(HWND dialog, const std::wstring& path) {
     return true;
 }
 
+bool openFolderInSaveDialog(HWND dialog, const std::wstring& folder) {
+    HWND box = fileNameBox(dialog);
+    if (!box) return false;
+    SendMessageW(box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    // Sent, not posted: it returns once the dialog has changed folders.
+    SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+    return IsWindow(dialog) != FALSE;
+}
+
 void cancelDialog(HWND dialog) {
     PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
 }

@@ -13,6 +13,10 @@ HWND waitForDialog(HWND owner, DWORD timeoutMs, const wchar_t* title = nullptr);
 // Types path into a save dialog's file name box and presses its Save button.
 bool submitSaveDialog(HWND dialog, const std::wstring& path);
 
+// Types a folder's path into a save dialog's file name box and presses Save, which takes the
+// dialog into that folder; returns once the dialog has done so.
+bool openFolderInSaveDialog(HWND dialog, const std::wstring& folder);
+
 // Presses a dialog's Cancel button.
 void cancelDialog(HWND dialog);
 

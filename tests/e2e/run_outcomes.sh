@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# What the real Voxtrel tells its user when a recording or an export cannot be made, driven
+# through its windows under Wine: no capture device, a file another program holds open, a disk
+# that fills up while recording, and an export of a WAV file it cannot read.
+# Usage: run_outcomes.sh VOXTREL_EXE DRIVER_EXE
+set -uo pipefail
+EXE="$(realpath "$1")"
+DRIVER="$(realpath "$2")"
+HERE="$(cd "$(dirname "$0")" && pwd)"
+WORK="$(mktemp -d /tmp/voxtrel-outcomes.XXXXXX)"
+failures=0
+pass() { echo "PASS: $*"; }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what="$1"; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+drive() { wine "$DRIVER" "$@" | tr -d '\r'; }
+winpath() { winepath -w "$1" 2>/dev/null; }
+APP_PID=""
+HOLDER=""
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  [ -n "$HOLDER" ] && kill "$HOLDER" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# Starts the program in its own folder of WORK, with the environment given before the command.
+start_app() {
+  mkdir -p "$WORK/$1"
+  (cd "$WORK/$1" && exec env "${@:2}" wine "$EXE") >/dev/null 2>&1 &
+  APP_PID=$!
+  check "$1: main window appears" drive wait-window 30000
+}
+
+# Closes the program and checks that it ends with exit code 0.
+close_app() {
+  drive close
+  for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
+  wait "$APP_PID"
+  local rc=$?
+  APP_PID=""
+  check "$1: the program ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
+}
+
+# Starts a recording into a path through the dialog.
+record_to() {
+  drive click 1
+  check "$1: the record dialog accepts the path" drive save-dialog "$(winpath "$2")"
+}
+
+# No capture device: no PulseAudio server for the program to reach.
+start_app no-device PULSE_SERVER=unix:/nonexistent
+record_to no-device "$WORK/no-device/take.wav"
+status="$(drive wait-status "Nothing recorded" 20000)"
+check "no-device: the status says so ($status)" \
+  [ "$status" = "Nothing recorded: no audio capture device was found. No file was created." ]
+check "no-device: no file exists" [ ! -e "$WORK/no-device/take.wav" ]
+close_app no-device
+
+# A file that another program holds open: the dialog asks whether to replace it, and the
+# recording then cannot open it.
+start_app in-use
+HELD="$WORK/in-use/held.wav"
+wine "$DRIVER" hold-file "$(winpath "$HELD")" 60000 >"$WORK/holder.txt" 2>/dev/null &
+HOLDER=$!
+for _ in $(seq 100); do grep -q holding "$WORK/holder.txt" 2>/dev/null && break; sleep 0.1; done
+record_to in-use "$HELD"
+check "in-use: the dialog asks to replace the existing file" drive answer-box 6 15000
+status="$(drive wait-status "Nothing recorded" 20000)"
+check "in-use: the status says the file could not be opened ($status)" \
+  [ "$status" = "Nothing recorded: the file could not be opened for writing: $(winpath "$HELD")" ]
+check "in-use: the held file is untouched" [ "$(stat -c %s "$HELD")" -eq 0 ]
+kill "$HOLDER" 2>/dev/null; wait "$HOLDER" 2>/dev/null; HOLDER=""
+close_app in-use
+
+# A disk that fills up: the program may write at most 256 KiB into any file, about 2.7 s of the
+# 48000 Hz mono sine source. The recording stops by itself and says what it kept.
+mkdir -p "$WORK/full-disk"
+(cd "$WORK/full-disk" && trap '' XFSZ && ulimit -f 256 && exec wine "$EXE") >/dev/null 2>&1 &
+APP_PID=$!
+check "full-disk: main window appears" drive wait-window 30000
+record_to full-disk "$WORK/full-disk/full.wav"
+status="$(drive wait-status "Recording stopped early" 60000)"
+check "full-disk: the status says writing failed and what was kept ($status)" \
+  bash -c '[[ "$0" =~ ^"Recording stopped early: writing to the file failed. "[0-9.]+" s of audio kept in: "(.*)$ ]] && [ "${BASH_REMATCH[1]}" = "$1" ]' \
+  "$status" "$(winpath "$WORK/full-disk/full.wav")"
+check "full-disk: the file is a whole WAV of what it kept" \
+  python3 "$HERE/check_audio.py" "$WORK/full-disk/full.wav" --whole --rate 48000 --channels 1 --min-seconds 2 --freq 440
+check "full-disk: a start after it is accepted again" drive click 1
+check "full-disk: the dialog opens" drive cancel-dialog 10000
+close_app full-disk
+
+# An export before any recording reads output.wav from the current folder; a 32-bit float WAV
+# there is refused, not encoded as noise.
+# NOTE: the save dialog makes the folder it shows the current one, and it opens in the folder
+# last used, so the user's way is taken: first into the folder, then the name.
+mkdir -p "$WORK/float"
+python3 - "$WORK/float/output.wav" <<'PY'
+import math, struct, sys
+rate, frames = 48000, 48000
+data = b"".join(struct.pack("<ff", 0.5 * math.sin(i / 10.0), 0.5 * math.sin(i / 10.0)) for i in range(frames))
+header = b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " + struct.pack("<IHHIIHH", 16, 3, 2, rate, rate * 8, 8, 32)
+open(sys.argv[1], "wb").write(header + b"data" + struct.pack("<I", len(data)) + data)
+PY
+start_app float
+drive click 10
+check "float: the export dialog goes to the folder" drive dialog-folder "$(winpath "$WORK/float")"
+check "float: the export dialog accepts a path" drive save-dialog "$(winpath "$WORK/float/float.mp3")"
+box="$(drive message-box 15000)"
+check "float: the export says it cannot read the file ($box)" [ "$box" = "Invalid WAV file format." ]
+check "float: no MP3 and nothing else is left" [ "$(ls -A "$WORK/float")" = "output.wav" ]
+close_app float
+
+echo "outcomes: $failures failed"
+[ "$failures" -eq 0 ]
