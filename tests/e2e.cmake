@@ -1,7 +1,7 @@
 # The real program driven through its windows by a small driver program, from bash scripts that
 # run it under Wine.
 add_executable(e2e_driver e2e/driver.cpp)
-target_link_libraries(e2e_driver PRIVATE voxtrel_test_support)
+target_link_libraries(e2e_driver PRIVATE voxtrel_test_support version)
 if(MINGW)
   target_link_options(e2e_driver PRIVATE -municode)
 endif()

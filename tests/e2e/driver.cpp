@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "dialog_driver.h"
 
@@ -103,6 +104,33 @@ int holdFile(const wchar_t* path, DWORD ms) {
     return 0;
 }
 
+// Prints the version resource of a program: its product name, product version, file version
+// numbers and copyright, one per line.
+int printVersion(const wchar_t* program) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(program, &ignored);
+    if (size == 0) return 1;
+    std::vector<unsigned char> info(size);
+    if (!GetFileVersionInfoW(program, 0, size, info.data())) return 1;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    if (!VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed) return 1;
+    for (const wchar_t* key : {L"ProductName", L"ProductVersion"}) {
+        wchar_t* value = nullptr;
+        const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+        if (!VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return 1;
+        printLine(value);
+    }
+    std::printf("%lu.%lu.%lu.%lu\n", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
+                HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    wchar_t* copyright = nullptr;
+    if (!VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\LegalCopyright",
+                        reinterpret_cast<void**>(&copyright), &length))
+        return 1;
+    printLine(copyright);
+    return 0;
+}
+
 // Waits for an unowned "Error" message box, prints its text and dismisses it.
 int answerMessageBox(DWORD timeoutMs) {
     HWND box = waitForDialog(nullptr, timeoutMs, L"Error");
@@ -116,6 +144,7 @@ int run(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring action = argv[1];
     if (action == L"answer-time") return answerTime(argc > 2 ? number(argv[2]) : 30000);
+    if (action == L"version" && argc > 2) return printVersion(argv[2]);
     if (action == L"answer-box" && argc > 2)
         return answerBox(static_cast<int>(number(argv[2])), argc > 3 ? number(argv[3]) : 10000);
     if (action == L"hold-file" && argc > 3) return holdFile(argv[2], number(argv[3]));
