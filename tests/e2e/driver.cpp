@@ -121,8 +121,9 @@ int printVersion(const wchar_t* program) {
         if (!VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return 1;
         printLine(value);
     }
-    std::printf("%lu.%lu.%lu.%lu\n", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-                HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));
+    std::printf("%u.%u.%u.%u\n", static_cast<unsigned>(HIWORD(fixed->dwFileVersionMS)),
+                static_cast<unsigned>(LOWORD(fixed->dwFileVersionMS)), static_cast<unsigned>(HIWORD(fixed->dwFileVersionLS)),
+                static_cast<unsigned>(LOWORD(fixed->dwFileVersionLS)));
     wchar_t* copyright = nullptr;
     if (!VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\LegalCopyright",
                         reinterpret_cast<void**>(&copyright), &length))

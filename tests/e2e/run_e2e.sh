@@ -7,22 +7,9 @@ EXE="$1"
 DRIVER="$2"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 WORK="$(mktemp -d /tmp/voxtrel-e2e.XXXXXX)"
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what="$1"; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-drive() { wine "$DRIVER" "$@" | tr -d '\r'; }  # the console's line ends are CRLF
-winpath() { winepath -w "$1" 2>/dev/null; }
-# Waits until a recording holds at least SECONDS of the 48000 Hz mono source: Wine's capture
-# starts late and in bursts, the later the busier the machine, so wait for audio, not for a time.
-wait_for_audio() {
-  local bytes
-  bytes="$(awk -v s="$2" 'BEGIN {printf "%d", 44 + s * 96000}')"
-  for _ in $(seq 300); do [ "$(stat -c %s "$1" 2>/dev/null || echo 0)" -ge "$bytes" ] && return 0; sleep 0.1; done
-  return 1
-}
+source "$HERE/common.sh"
 cleanup() {
-  [ -n "${APP_PID:-}" ] && kill "$APP_PID" 2>/dev/null
+  stop_app
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -57,9 +44,7 @@ check "recording has the source's format, length and tone" \
 MP3="$WORK/take one.mp3"
 drive click 10
 check "export dialog accepts the MP3 path" drive save-dialog "$(winpath "$MP3")"
-for _ in $(seq 100); do [ -s "$MP3" ] && break; sleep 0.1; done
-sleep 0.5
-check "the MP3 exists" [ -s "$MP3" ]
+check "the MP3 appears" wait_for_bytes "$MP3" 1
 lame --quiet --decode "$MP3" "$WORK/decoded.wav" >/dev/null 2>&1
 check "the MP3 decodes to the recording" \
   python3 "$HERE/check_audio.py" "$WORK/decoded.wav" --rate 48000 --channels 1 --min-seconds 1.5 --max-seconds 40.2 --freq 440
@@ -81,18 +66,11 @@ status="$(drive wait-status "Saved to: $(winpath "$SECOND")" 15000)"
 check "closing while recording finalises the file" \
   python3 "$HERE/check_audio.py" "$SECOND" --rate 48000 --channels 1 --min-seconds 0.5 --freq 440
 check "the window stays after the refused close" drive wait-window 1000
-drive close
-# The program must end by itself; give it 20 s before calling it hung.
-for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
-if kill -0 "$APP_PID" 2>/dev/null; then kill "$APP_PID"; fi
-wait "$APP_PID"
-rc=$?
-APP_PID=""
-check "the program ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
+# The program must end by itself; it is given 20 s before it is called hung.
+close_app
 
 check "packet diagnostics on the debug channel" grep -q 'fftInputBuffer size = ' "$WORK/debug.log"
 check "analysis diagnostics on the debug channel" grep -q 'MaxBin: ' "$WORK/debug.log"
 check "processFFT diagnostics on the debug channel" grep -q 'processFFT called' "$WORK/debug.log"
 
-echo "e2e: $failures failed"
-[ "$failures" -eq 0 ]
+finish e2e

@@ -9,15 +9,9 @@ EXE="$(realpath "$1")"
 DRIVER="$(realpath "$2")"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 WORK="$(mktemp -d /tmp/voxtrel-names.XXXXXX)"
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what="$1"; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-drive() { wine "$DRIVER" "$@" | tr -d '\r'; }
-winpath() { winepath -w "$1" 2>/dev/null; }
-APP_PID=""
+source "$HERE/common.sh"
 cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  stop_app
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -29,23 +23,12 @@ path_of_length() {
   printf '%s/%s%s' "$folder" "$(head -c $((length - ${#prefix} - ${#suffix})) /dev/zero | tr '\0' 'n')" "$suffix"
 }
 
-# Closes the program and checks that it ends with exit code 0.
-close_app() {
-  drive close
-  for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
-  wait "$APP_PID"
-  local rc=$?
-  APP_PID=""
-  check "the program ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
-}
-
 # Records about two seconds into WAV, exports it to MP3, and checks both by name and content.
 record_and_export() {
   local what="$1" wav="$2" mp3="$3"
   drive click 1
   check "$what: the record dialog takes the name" drive save-dialog "$(winpath "$wav")"
-  # Half a second of audio in the file (Wine's capture starts late and in bursts).
-  for _ in $(seq 300); do [ "$(stat -c %s "$wav" 2>/dev/null || echo 0)" -ge 48044 ] && break; sleep 0.1; done
+  check "$what: the recording receives half a second" wait_for_audio "$wav" 0.5
   drive click 2
   local status
   status="$(drive wait-status "Saved to: " 15000)"
@@ -55,8 +38,7 @@ record_and_export() {
     python3 "$HERE/check_audio.py" "$wav" --whole --rate 48000 --channels 1 --min-seconds 0.5 --freq 440
   drive click 10
   check "$what: the export dialog takes the name" drive save-dialog "$(winpath "$mp3")"
-  for _ in $(seq 150); do [ -s "$mp3" ] && break; sleep 0.1; done
-  check "$what: the MP3 exists under exactly that name" [ -s "$mp3" ]
+  check "$what: the MP3 appears under exactly that name" wait_for_bytes "$mp3" 1
   rm -f "$WORK/decoded.wav"
   lame --quiet --decode "$mp3" "$WORK/decoded.wav" >/dev/null 2>&1
   check "$what: the MP3 decodes to the recording" \
@@ -117,5 +99,4 @@ check "full: the export says writing failed ($box)" [ "$box" = "Failed to write 
 expect_entries "full: nothing is left behind under any name" "$WORK/full" output.wav
 close_app
 
-echo "names: $failures failed"
-[ "$failures" -eq 0 ]
+finish names

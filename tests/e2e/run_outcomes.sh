@@ -8,16 +8,10 @@ EXE="$(realpath "$1")"
 DRIVER="$(realpath "$2")"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 WORK="$(mktemp -d /tmp/voxtrel-outcomes.XXXXXX)"
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what="$1"; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-drive() { wine "$DRIVER" "$@" | tr -d '\r'; }
-winpath() { winepath -w "$1" 2>/dev/null; }
-APP_PID=""
+source "$HERE/common.sh"
 HOLDER=""
 cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  stop_app
   [ -n "$HOLDER" ] && kill "$HOLDER" 2>/dev/null
   rm -rf "$WORK"
 }
@@ -29,16 +23,6 @@ start_app() {
   (cd "$WORK/$1" && exec env "${@:2}" wine "$EXE") >/dev/null 2>&1 &
   APP_PID=$!
   check "$1: main window appears" drive wait-window 30000
-}
-
-# Closes the program and checks that it ends with exit code 0.
-close_app() {
-  drive close
-  for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
-  wait "$APP_PID"
-  local rc=$?
-  APP_PID=""
-  check "$1: the program ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
 }
 
 # Starts a recording into a path through the dialog.
@@ -54,7 +38,7 @@ status="$(drive wait-status "Nothing recorded" 20000)"
 check "no-device: the status says so ($status)" \
   [ "$status" = "Nothing recorded: no audio capture device was found. No file was created." ]
 check "no-device: no file exists" [ ! -e "$WORK/no-device/take.wav" ]
-close_app no-device
+close_app "no-device: the program"
 
 # A file that another program holds open: the dialog asks whether to replace it, and the
 # recording then cannot open it.
@@ -70,7 +54,7 @@ check "in-use: the status says the file could not be opened ($status)" \
   [ "$status" = "Nothing recorded: the file could not be opened for writing: $(winpath "$HELD")" ]
 check "in-use: the held file is untouched" [ "$(stat -c %s "$HELD")" -eq 0 ]
 kill "$HOLDER" 2>/dev/null; wait "$HOLDER" 2>/dev/null; HOLDER=""
-close_app in-use
+close_app "in-use: the program"
 
 # A disk that fills up: the program may write at most 256 KiB into any file, about 2.7 s of the
 # 48000 Hz mono sine source. The recording stops by itself and says what it kept.
@@ -87,7 +71,7 @@ check "full-disk: the file is a whole WAV of what it kept" \
   python3 "$HERE/check_audio.py" "$WORK/full-disk/full.wav" --whole --rate 48000 --channels 1 --min-seconds 2 --freq 440
 check "full-disk: a start after it is accepted again" drive click 1
 check "full-disk: the dialog opens" drive cancel-dialog 10000
-close_app full-disk
+close_app "full-disk: the program"
 
 # An export before any recording reads output.wav from the current folder; a 32-bit float WAV
 # there is refused, not encoded as noise.
@@ -108,7 +92,6 @@ check "float: the export dialog accepts a path" drive save-dialog "$(winpath "$W
 box="$(drive message-box 15000)"
 check "float: the export says it cannot read the file ($box)" [ "$box" = "Invalid WAV file format." ]
 check "float: no MP3 and nothing else is left" [ "$(ls -A "$WORK/float")" = "output.wav" ]
-close_app float
+close_app "float: the program"
 
-echo "outcomes: $failures failed"
-[ "$failures" -eq 0 ]
+finish outcomes

@@ -16,17 +16,12 @@ fi
 WORK="$(mktemp -d /tmp/voxtrel-screen.XXXXXX)"
 # The input: 0.5 on both channels, which puts the waveform on one pixel row across the whole width.
 LEVEL=0.5
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what="$1"; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-drive() { wine "$DRIVER" "$@" | tr -d '\r'; }
-APP_PID=""
+source "$HERE/common.sh"
 FEEDER=""
 MODULE=""
 PREVIOUS_SOURCE="$(pactl get-default-source)"
 cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  stop_app
   [ -n "$FEEDER" ] && kill "$FEEDER" 2>/dev/null && wait "$FEEDER" 2>/dev/null
   pactl set-default-source "$PREVIOUS_SOURCE"
   [ -n "$MODULE" ] && pactl unload-module "$MODULE"
@@ -64,9 +59,8 @@ wine "$EXE" >/dev/null 2>&1 &
 APP_PID=$!
 check "main window appears" drive wait-window 30000
 drive click 1
-check "record dialog accepts a path" drive save-dialog "$(winepath -w "$WORK/screen.wav" 2>/dev/null)"
-check "the drawing code's own frame of the signal" \
-  wine "$SNAPSHOT" "$(winepath -w "$WORK/expected.ppm" 2>/dev/null)" constant "$LEVEL" >/dev/null
+check "record dialog accepts a path" drive save-dialog "$(winpath "$WORK/screen.wav")"
+check "the drawing code's own frame of the signal" wine "$SNAPSHOT" "$(winpath "$WORK/expected.ppm")" constant "$LEVEL"
 waveform_area="$(drive rect 1101)"
 spectrum_area="$(drive rect 1102)"
 
@@ -90,12 +84,6 @@ fi
 
 drive click 2
 check "the recording ends" drive wait-status "Saved to: " 15000
-drive close
-for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
-wait "$APP_PID"
-rc=$?
-APP_PID=""
-check "the program ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
+close_app
 
-echo "screen: $failures failed"
-[ "$failures" -eq 0 ]
+finish screen

@@ -11,15 +11,9 @@ DRIVER="$(realpath "$3")"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 WORK="$(mktemp -d /tmp/voxtrel-unpacked.XXXXXX)"
 NAME="voxtrel-$VERSION-win64"
-failures=0
-pass() { echo "PASS: $*"; }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what="$1"; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-drive() { wine "$DRIVER" "$@" | tr -d '\r'; }
-winpath() { winepath -w "$1" 2>/dev/null; }
-APP_PID=""
+source "$HERE/../e2e/common.sh"
 cleanup() {
-  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  stop_app
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -63,23 +57,17 @@ APP_PID=$!
 check "the unpacked program shows its window" drive wait-window 30000
 drive click 1
 check "it takes a recording's name" drive save-dialog "$(winpath "$WORK/take.wav")"
-for _ in $(seq 300); do [ "$(stat -c %s "$WORK/take.wav" 2>/dev/null || echo 0)" -ge 48044 ] && break; sleep 0.1; done
+check "it receives audio" wait_for_audio "$WORK/take.wav" 0.5
 drive click 2
 check "it records" drive wait-status "Saved to: $(winpath "$WORK/take.wav")" 15000
 check "the recording holds the sine source" \
   python3 "$HERE/../e2e/check_audio.py" "$WORK/take.wav" --whole --rate 48000 --channels 1 --min-seconds 0.5 --freq 440
 drive click 10
 check "it takes an export's name" drive save-dialog "$(winpath "$WORK/take.mp3")"
-for _ in $(seq 150); do [ -s "$WORK/take.mp3" ] && break; sleep 0.1; done
+check "it makes the MP3" wait_for_bytes "$WORK/take.mp3" 1
 lame --quiet --decode "$WORK/take.mp3" "$WORK/decoded.wav" >/dev/null 2>&1
 check "the export decodes to the recording" \
   python3 "$HERE/../e2e/check_audio.py" "$WORK/decoded.wav" --rate 48000 --channels 1 --min-seconds 0.5 --freq 440
-drive close
-for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
-wait "$APP_PID"
-rc=$?
-APP_PID=""
-check "it ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
+close_app "it"
 
-echo "package: $failures failed"
-[ "$failures" -eq 0 ]
+finish package
