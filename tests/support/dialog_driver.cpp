@@ -49,6 +49,17 @@ HWND waitForDialog(HWND owner, DWORD timeoutMs, const wchar_t* title) {
     return nullptr;
 }
 
+HWND waitForThreadDialog(DWORD threadId, DWORD timeoutMs, const wchar_t* title) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    do {
+        Search search{nullptr, title, nullptr};
+        EnumThreadWindows(threadId, matchDialog, reinterpret_cast<LPARAM>(&search));
+        if (search.found) return search.found;
+        Sleep(20);
+    } while (GetTickCount64() < deadline);
+    return nullptr;
+}
+
 bool submitSaveDialog(HWND dialog, const std::wstring& path) {
     HWND box = fileNameBox(dialog);
     if (!box) return false;

@@ -10,6 +10,10 @@
 // when owner is null) and returns it, or null.
 HWND waitForDialog(HWND owner, DWORD timeoutMs, const wchar_t* title = nullptr);
 
+// Waits up to timeoutMs for a visible dialog with the given title that belongs to one thread,
+// so that the boxes of other programs on the same desktop are never taken for it.
+HWND waitForThreadDialog(DWORD threadId, DWORD timeoutMs, const wchar_t* title);
+
 // Types path into a save dialog's file name box and presses its Save button.
 bool submitSaveDialog(HWND dialog, const std::wstring& path);
 

@@ -303,8 +303,9 @@ TEST_F(MainWindowTest, ClosingWhileTheMissingSpectrumIsReportedEndsStartUpWithou
     // With its host gone, the spectrum surface cannot be created, and start-up says so in a box.
     DestroyWindow(spectrumHost);
     std::atomic<bool> boxShown{false};
+    const DWORD uiThread = GetCurrentThreadId();
     std::thread user([&] {
-        HWND box = waitForDialog(nullptr, 20000, L"Error");
+        HWND box = waitForThreadDialog(uiThread, 20000, L"Error");
         if (!box) return;
         boxShown = messageBoxText(box) == L"Failed to create Spectrum GL window";
         // The user closes the main window while the box is still up.
