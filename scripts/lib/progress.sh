@@ -3,8 +3,11 @@
 # prints the last lines of its log.
 VOXTREL_LOG_DIR="${VOXTREL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/voxtrel}/logs"
 
-# Runs a command as one step: voxtrel_step "what it does" log-name command [arguments...]
+# Runs a command as one step: voxtrel_step [--quiet-failure] "what it does" log-name command [arguments...]
+# With --quiet-failure a failure prints only where the log is, for steps whose caller says why.
 voxtrel_step() {
+  local quiet=0
+  if [ "$1" = "--quiet-failure" ]; then quiet=1; shift; fi
   local what="$1" log="$VOXTREL_LOG_DIR/$2.log"
   shift 2
   mkdir -p "$VOXTREL_LOG_DIR"
@@ -23,6 +26,8 @@ voxtrel_step() {
   [ -t 2 ] && printf '\r\033[K%s ... ' "$what" >&2
   if [ "$rc" -eq 0 ]; then
     printf 'done in %ds (log: %s)\n' $((SECONDS - start)) "$log" >&2
+  elif [ "$quiet" -eq 1 ]; then
+    printf 'failed after %ds (log: %s)\n' $((SECONDS - start)) "$log" >&2
   else
     printf 'FAILED after %ds (exit code %d). The last lines of %s:\n' $((SECONDS - start)) "$rc" "$log" >&2
     tail -n 40 "$log" | sed 's/^/  | /' >&2
