@@ -39,11 +39,13 @@ voxtrel_build() {
   local prefix
   prefix="$("$VOXTREL_ROOT/scripts/build-deps")"
   voxtrel_use_fixed_wine
-  # Configures again when an earlier configuration did not complete or used another prefix or Wine.
-  if [ ! -f "$VOXTREL_BUILD/build.ninja" ] ||
-     ! grep -q "^VOXTREL_DEPS_PREFIX:[A-Z]*=$prefix\$" "$VOXTREL_BUILD/CMakeCache.txt" ||
-     ! grep -q "^WINE_PROGRAM:[A-Z]*=$(command -v wine)\$" "$VOXTREL_BUILD/CMakeCache.txt"; then
+  # Configures afresh when no configuration for this prefix and Wine has completed: the cache
+  # keeps the paths of the libraries found in an old prefix, which may be gone.
+  local wanted="$prefix $(command -v wine)" stamp="$VOXTREL_BUILD/.voxtrel-configured"
+  if [ ! -f "$VOXTREL_BUILD/build.ninja" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+    rm -f "$VOXTREL_BUILD/CMakeCache.txt" "$stamp"
     voxtrel_step "[build] configuring Voxtrel in $VOXTREL_BUILD" configure voxtrel_configure "$prefix"
+    echo "$wanted" >"$stamp"
   fi
   voxtrel_step "[build] building Voxtrel" build cmake --build "$VOXTREL_BUILD" -j "$(nproc)"
 }
