@@ -11,6 +11,6 @@ GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height);
 
 // Makes a surface that is never drawn into paint its window black, so that it never shows what
 // was on screen before it (a closed dialog, say) where GL has presented nothing.
-// NOTE: GLFW's window never erases its background, and a GL child window that never swaps its
-// buffers shows whatever the screen held there before, both on Windows and under Wine.
+// NOTE: GLFW's window never erases its background, so a GL window that never swaps its buffers
+// shows whatever the screen held there before (under Wine, the remains of a closed dialog).
 void blankUndrawnSurface(GLFWwindow* surface);
