@@ -22,13 +22,12 @@ std::vector<int16_t> floatsToPcm16(const float* samples, size_t count) {
 }
 
 std::vector<float> leftChannel(const float* samples, size_t sampleCount, int32_t channels) {
+    if (channels <= 1) return std::vector<float>(samples, samples + sampleCount);
+    const size_t stride = static_cast<size_t>(channels);
     std::vector<float> left;
-    if (channels == 2) {
-        left.reserve(sampleCount / 2);
-        for (size_t i = 0; i + 1 < sampleCount; i += 2) left.push_back(samples[i]);
-    } else {
-        left.assign(samples, samples + sampleCount);
-    }
+    left.reserve(sampleCount / stride);
+    // Whole frames only: a stray partial frame at the end has no first channel of its own.
+    for (size_t i = 0; i + stride <= sampleCount; i += stride) left.push_back(samples[i]);
     return left;
 }
 

@@ -11,8 +11,8 @@ int16_t floatToPcm16(float sample);
 // Converts interleaved float samples to interleaved 16-bit PCM, sample by sample.
 std::vector<int16_t> floatsToPcm16(const float* samples, size_t count);
 
-// Returns the samples that feed the live display: the first of each pair for exactly two
-// channels, every sample in interleaved order for any other channel count.
+// Returns the samples that feed the live display: the first channel of each whole frame, or every
+// sample for a single channel.
 std::vector<float> leftChannel(const float* samples, size_t sampleCount, int32_t channels);
 
 // Returns the RMS of the samples in single precision, limited to 1.0; the samples must not be empty.
