@@ -58,10 +58,10 @@ bool writeMp3Bytes(std::ostream& mp3, const unsigned char* bytes, int count) {
     return mp3.good();
 }
 
-// Reads one block of at most EXPORT_BLOCK_BYTES into the sample buffer; returns the bytes read.
-// A read error ends the data like the end of the file does.
-size_t readBlock(std::istream& wav, std::vector<int16_t>& samples) {
-    wav.read(reinterpret_cast<char*>(samples.data()), EXPORT_BLOCK_BYTES);
+// Reads one block of at most blockBytes into the sample buffer; returns the bytes read. A read
+// error ends the data like the end of the file does.
+size_t readBlock(std::istream& wav, std::vector<int16_t>& samples, size_t blockBytes) {
+    wav.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(blockBytes));
     return static_cast<size_t>(wav.gcount());
 }
 
@@ -81,13 +81,16 @@ const wchar_t* encodeBlock(lame_t lame, const int16_t* left, const int16_t* righ
     return nullptr;
 }
 
-// Encodes the stereo data from the stream's position to its end; returns a failure text or null.
-const wchar_t* encodeStereoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3, int32_t callFrames,
-                                  std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer) {
+// Encodes the first two channels of the data of fileChannels (two or more) from the stream's
+// position to its end as left and right; returns a failure text or null.
+const wchar_t* encodeFirstTwoChannels(lame_t lame, std::istream& wav, std::ostream& mp3, int32_t fileChannels,
+                                      int32_t callFrames, std::vector<int16_t>& samples,
+                                      std::vector<unsigned char>& mp3Buffer) {
+    const size_t blockBytes = exportBlockBytes(fileChannels);
     int32_t frames = 0;
     do {
-        frames = stereoFramesInBlock(readBlock(wav, samples));
-        splitStereoBlock(samples.data(), frames);
+        frames = framesInBlock(readBlock(wav, samples, blockBytes), fileChannels);
+        splitFirstTwoChannels(samples.data(), frames, fileChannels);
         const wchar_t* failure = encodeBlock(lame, samples.data(), samples.data() + EXPORT_RIGHT_CHANNEL_OFFSET,
                                              frames, callFrames, mp3, mp3Buffer);
         if (failure) return failure;
@@ -100,7 +103,7 @@ const wchar_t* encodeMonoBlocks(lame_t lame, std::istream& wav, std::ostream& mp
                                 std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer) {
     int32_t count = 0;
     do {
-        count = monoSamplesInBlock(readBlock(wav, samples));
+        count = framesInBlock(readBlock(wav, samples, exportBlockBytes(1)), 1);
         const wchar_t* failure = encodeBlock(lame, samples.data(), nullptr, count, callFrames, mp3, mp3Buffer);
         if (failure) return failure;
     } while (count != 0);
@@ -127,25 +130,25 @@ bool configureEncoder(lame_t lame, int32_t channels, uint32_t sampleRate) {
     return lame_init_params(lame) >= 0;
 }
 
-// Runs one encoder over the WAV data and flushes it into the MP3 stream; returns a failure
-// text or null. The encoder is closed on every path.
-const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t channels, uint32_t sampleRate) {
+// Runs one encoder over the WAV data of fileChannels and flushes it into the MP3 stream; returns a
+// failure text or null. The encoder is closed on every path.
+const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t fileChannels, uint32_t sampleRate) {
     lame_t lame = createMp3Encoder();
     if (lame == nullptr) return EXPORT_ENCODER_FAILED_TEXT;
     std::vector<int16_t> samples(EXPORT_SAMPLE_VALUES);
     std::vector<unsigned char> mp3Buffer;
     const wchar_t* failure = nullptr;
-    if (!configureEncoder(lame, channels, sampleRate)) {
+    if (!configureEncoder(lame, mp3Channels(fileChannels), sampleRate)) {
         failure = EXPORT_ENCODER_FAILED_TEXT;
     } else {
         // A rate below the lowest MP3 rate is resampled up, into more samples than the block held.
         const uint32_t outputRate = static_cast<uint32_t>(lame_get_out_samplerate(lame));
-        const int32_t blockFrames =
-            channels == 2 ? stereoFramesInBlock(EXPORT_BLOCK_BYTES) : monoSamplesInBlock(EXPORT_BLOCK_BYTES);
+        const int32_t blockFrames = framesInBlock(exportBlockBytes(fileChannels), fileChannels);
         const int32_t callFrames = framesPerEncoderCall(blockFrames, sampleRate, outputRate);
         mp3Buffer.resize(mp3BufferBytes(sampleRate, outputRate));
-        failure = channels == 2 ? encodeStereoBlocks(lame, wav, mp3, callFrames, samples, mp3Buffer)
-                                : encodeMonoBlocks(lame, wav, mp3, callFrames, samples, mp3Buffer);
+        failure = fileChannels >= 2
+                      ? encodeFirstTwoChannels(lame, wav, mp3, fileChannels, callFrames, samples, mp3Buffer)
+                      : encodeMonoBlocks(lame, wav, mp3, callFrames, samples, mp3Buffer);
     }
     if (failure == nullptr) {
         const int result = lame_encode_flush(lame, mp3Buffer.data(), static_cast<int>(mp3Buffer.size()));

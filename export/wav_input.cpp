@@ -13,7 +13,7 @@ bool isEncodableWavHeader(const WavHeader& header, size_t bytesRead) {
     if (!hasWavIdentifiers(header)) return false;
     // Anything but 16-bit integer samples (float, 24-bit, 8-bit) would be encoded as noise.
     if (header.audioFormat != 1 || header.bitsPerSample != 16) return false;
-    if (header.numChannels != 1 && header.numChannels != 2) return false;
+    if (header.numChannels == 0 || header.numChannels > EXPORT_MAX_CHANNELS) return false;
     return header.sampleRate != 0 && header.sampleRate <= EXPORT_MAX_SAMPLE_RATE;
 }
 
@@ -30,19 +30,25 @@ int32_t framesPerEncoderCall(int32_t blockFrames, uint32_t inputRate, uint32_t o
     return frames < 1 ? 1 : static_cast<int32_t>(frames);
 }
 
-int32_t stereoFramesInBlock(size_t bytesRead) {
-    return static_cast<int32_t>((bytesRead / 2) / 2);
+int32_t mp3Channels(int32_t fileChannels) { return fileChannels >= 2 ? 2 : 1; }
+
+size_t exportBlockBytes(int32_t fileChannels) {
+    const size_t frameBytes = 2 * static_cast<size_t>(fileChannels > 0 ? fileChannels : 1);
+    return EXPORT_BLOCK_BYTES - EXPORT_BLOCK_BYTES % frameBytes;
 }
 
-int32_t monoSamplesInBlock(size_t bytesRead) {
-    return static_cast<int32_t>(bytesRead / 2);
+int32_t framesInBlock(size_t bytesRead, int32_t fileChannels) {
+    return static_cast<int32_t>(bytesRead / 2 / static_cast<size_t>(fileChannels > 0 ? fileChannels : 1));
 }
 
-void splitStereoBlock(int16_t* samples, int32_t frames) {
+void splitFirstTwoChannels(int16_t* samples, int32_t frames, int32_t fileChannels) {
     // Ascending order keeps the in-place compaction safe: value i is overwritten only after
-    // values 2i and 2i + 1 have been read.
+    // values n*i and n*i + 1 have been read, and the right channel's values from
+    // EXPORT_RIGHT_CHANNEL_OFFSET on lie beyond every block.
+    const size_t stride = static_cast<size_t>(fileChannels);
     for (int32_t i = 0; i < frames; ++i) {
-        samples[EXPORT_RIGHT_CHANNEL_OFFSET + i] = samples[2 * i + 1];
-        samples[i] = samples[2 * i];
+        const size_t first = stride * static_cast<size_t>(i);
+        samples[EXPORT_RIGHT_CHANNEL_OFFSET + i] = samples[first + 1];
+        samples[i] = samples[first];
     }
 }

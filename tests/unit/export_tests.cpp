@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -54,7 +55,10 @@ TEST(ExportWavCheck, AcceptsOnlyWhatTheEncoderCanTake) {
         {"not WAVE", 44, [](WavHeader& h) { std::memcpy(h.waveId, "AVI ", 4); }, false},
         {"lower-case riff", 44, [](WavHeader& h) { std::memcpy(h.riffId, "riff", 4); }, false},
         {"no channels", 44, [](WavHeader& h) { h.numChannels = 0; }, false},
-        {"three channels", 44, [](WavHeader& h) { h.numChannels = 3; }, false},
+        {"three channels", 44, [](WavHeader& h) { h.numChannels = 3; }, true},
+        {"eight channels", 44, [](WavHeader& h) { h.numChannels = 8; }, true},
+        {"8192 channels: one frame fills a block", 44, [](WavHeader& h) { h.numChannels = 8192; }, true},
+        {"8193 channels: a frame larger than a block", 44, [](WavHeader& h) { h.numChannels = 8193; }, false},
         {"65535 channels", 44, [](WavHeader& h) { h.numChannels = 65535; }, false},
         {"rate 0", 44, [](WavHeader& h) { h.sampleRate = 0; }, false},
         {"rate negative as int", 44, [](WavHeader& h) { h.sampleRate = 0x80000000u; }, false},
@@ -67,18 +71,35 @@ TEST(ExportWavCheck, AcceptsOnlyWhatTheEncoderCanTake) {
     }
 }
 
-TEST(ExportBlocks, CountsWholeFramesAndSamples) {
+TEST(ExportBlocks, BlocksHoldWholeFramesAndCountThem) {
+    const struct {
+        int32_t channels;
+        size_t blockBytes;
+        int32_t blockFrames;
+        int32_t mp3Channels;
+    } layouts[] = {
+        {1, 16384, 8192, 1}, {2, 16384, 4096, 2}, {3, 16380, 2730, 2}, {4, 16384, 2048, 2},
+        {6, 16380, 1365, 2}, {8, 16384, 1024, 2}, {8192, 16384, 1, 2},
+    };
+    for (const auto& l : layouts) {
+        EXPECT_EQ(exportBlockBytes(l.channels), l.blockBytes) << l.channels;
+        EXPECT_EQ(framesInBlock(l.blockBytes, l.channels), l.blockFrames) << l.channels;
+        EXPECT_EQ(mp3Channels(l.channels), l.mp3Channels) << l.channels;
+    }
     const struct {
         size_t bytes;
         int32_t stereoFrames;
         int32_t monoSamples;
+        int32_t fourChannelFrames;
     } cases[] = {
-        {0, 0, 0},       {1, 0, 0},       {2, 0, 1},       {3, 0, 1},          {4, 1, 2},
-        {10000, 2500, 5000}, {16384, 4096, 8192}, {16385, 4096, 8192}, {16387, 4096, 8193},
+        {0, 0, 0, 0},          {1, 0, 0, 0},          {2, 0, 1, 0},          {3, 0, 1, 0},
+        {4, 1, 2, 0},          {8, 2, 4, 1},          {10000, 2500, 5000, 1250}, {16384, 4096, 8192, 2048},
+        {16385, 4096, 8192, 2048}, {16387, 4096, 8193, 2048},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(stereoFramesInBlock(c.bytes), c.stereoFrames) << c.bytes;
-        EXPECT_EQ(monoSamplesInBlock(c.bytes), c.monoSamples) << c.bytes;
+        EXPECT_EQ(framesInBlock(c.bytes, 2), c.stereoFrames) << c.bytes;
+        EXPECT_EQ(framesInBlock(c.bytes, 1), c.monoSamples) << c.bytes;
+        EXPECT_EQ(framesInBlock(c.bytes, 4), c.fourChannelFrames) << c.bytes;
     }
 }
 
@@ -98,20 +119,24 @@ TEST(ExportBlocks, EncoderCallsAreShortenedOnlyWhenTheEncoderResamplesUp) {
     }
 }
 
-TEST(ExportBlocks, SplitsInterleavedFramesInPlace) {
-    for (int32_t frames : {0, 1, 2500, 4096}) {
-        std::vector<int16_t> buffer(EXPORT_SAMPLE_VALUES, -7);
-        for (int32_t i = 0; i < 2 * frames; ++i) buffer[i] = static_cast<int16_t>(i % 2 == 0 ? i / 2 : -(i / 2) - 1);
-        splitStereoBlock(buffer.data(), frames);
-        for (int32_t i = 0; i < frames; ++i) {
-            ASSERT_EQ(buffer[i], i) << "left " << i << " of " << frames;
-            ASSERT_EQ(buffer[EXPORT_RIGHT_CHANNEL_OFFSET + i], -i - 1) << "right " << i << " of " << frames;
-        }
-        if (frames == 0) {
-            EXPECT_EQ(buffer[0], -7);
-        }
-        if (frames < 4096) {
-            EXPECT_EQ(buffer[EXPORT_RIGHT_CHANNEL_OFFSET + frames], -7) << "beyond the block";
+TEST(ExportBlocks, SplitsTheFirstTwoChannelsInPlace) {
+    for (int32_t channels : {2, 3, 8}) {
+        const int32_t fullBlock = framesInBlock(exportBlockBytes(channels), channels);
+        for (int32_t frames : {0, 1, 1000, fullBlock}) {
+            SCOPED_TRACE(std::to_string(channels) + " channels, " + std::to_string(frames) + " frames");
+            // Channel c of frame f holds f * 10 + c, so every value tells where it came from.
+            std::vector<int16_t> buffer(EXPORT_SAMPLE_VALUES, -7);
+            for (int32_t f = 0; f < frames; ++f)
+                for (int32_t c = 0; c < channels; ++c) buffer[f * channels + c] = static_cast<int16_t>((f * 10 + c) % 32000);
+            splitFirstTwoChannels(buffer.data(), frames, channels);
+            for (int32_t i = 0; i < frames; ++i) {
+                ASSERT_EQ(buffer[i], (i * 10) % 32000) << "left " << i;
+                ASSERT_EQ(buffer[EXPORT_RIGHT_CHANNEL_OFFSET + i], (i * 10 + 1) % 32000) << "right " << i;
+            }
+            if (frames == 0) EXPECT_EQ(buffer[0], -7);
+            if (EXPORT_RIGHT_CHANNEL_OFFSET + frames < EXPORT_SAMPLE_VALUES) {
+                EXPECT_EQ(buffer[EXPORT_RIGHT_CHANNEL_OFFSET + frames], -7) << "beyond the block";
+            }
         }
     }
 }
@@ -185,6 +210,39 @@ TEST(ExportJob, EncodesLikeTheLibraryFedInOneCall) {
     }
 }
 
+TEST(ExportJob, MoreThanTwoChannelsBecomeStereoOfTheFirstTwo) {
+    const struct {
+        int32_t channels;
+        int32_t rate;
+        uint32_t frames;
+        size_t strayBytes;
+    } cases[] = {
+        {3, 48000, 20000, 0},  // frames of 6 bytes: no block ends on the buffer's 16384 bytes
+        {4, 48000, 48000, 0},
+        {8, 96000, 24000, 5},  // a partial frame at the end is dropped
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.channels) + " channels");
+        TempDir dir;
+        // Each channel its own pitch, so a wrong pick of channels shows in the bytes.
+        std::vector<int16_t> samples(static_cast<size_t>(c.frames) * c.channels);
+        std::vector<int16_t> firstTwo(static_cast<size_t>(c.frames) * 2);
+        for (uint32_t f = 0; f < c.frames; ++f) {
+            for (int32_t ch = 0; ch < c.channels; ++ch) {
+                const double hz = 300.0 * (ch + 1);
+                const int16_t v = static_cast<int16_t>(12000.0 * std::sin(2.0 * 3.14159265358979 * hz * f / c.rate));
+                samples[static_cast<size_t>(f) * c.channels + ch] = v;
+                if (ch < 2) firstTwo[static_cast<size_t>(f) * 2 + ch] = v;
+            }
+        }
+        writeWavFile(dir.path() / "in.wav", c.rate, c.channels, samples, std::vector<unsigned char>(c.strayBytes, 0x5A));
+        const std::vector<unsigned char> wavBefore = readFileBytes(dir.path() / "in.wav");
+        expectCleanSuccess(runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav")), dir);
+        EXPECT_EQ(readFileBytes(dir.path() / "out.mp3"), referenceMp3(firstTwo, 2, c.rate));
+        EXPECT_EQ(readFileBytes(dir.path() / "in.wav"), wavBefore) << "the recording is never changed";
+    }
+}
+
 TEST(ExportJob, ReplacesAnOlderMp3OfTheSameName) {
     TempDir dir;
     const std::vector<int16_t> samples = sineOfBytes(40000, 2, 48000);
@@ -223,7 +281,7 @@ TEST(ExportJob, RefusesBadInputWithItsMessageAndLeavesNoMp3) {
          EXPORT_INVALID_WAV_TEXT},
         {"43 bytes of a real header", [] { auto b = validWavBytes(); b.resize(43); return b; },
          EXPORT_INVALID_WAV_TEXT},
-        {"three channels", [] { auto b = validWavBytes(); b[22] = 3; return b; }, EXPORT_INVALID_WAV_TEXT},
+        {"8193 channels", [] { auto b = validWavBytes(); b[22] = 0x01; b[23] = 0x20; return b; }, EXPORT_INVALID_WAV_TEXT},
         {"zero channels", [] { auto b = validWavBytes(); b[22] = 0; return b; }, EXPORT_INVALID_WAV_TEXT},
         {"32-bit float samples", [] { auto b = validWavBytes(); b[20] = 3; b[34] = 32; return b; },
          EXPORT_INVALID_WAV_TEXT},
