@@ -28,6 +28,10 @@ const ControlSpec CONTROLS[CONTROL_COUNT] = {
 
 const ControlSpec* mainWindowControls() { return CONTROLS; }
 
+std::wstring recordingStartingText(const std::wstring& path) { return L"Starting to record to: " + path; }
+
+std::wstring recordingRunningText(const std::wstring& path) { return L"Recording to: " + path; }
+
 std::wstring durationText(uint64_t milliseconds) {
     wchar_t text[64];
     if (milliseconds < 60000) {
@@ -63,6 +67,14 @@ std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint6
             return L"Recording stopped early: the capture device went away. " + kept + L" of audio kept in: " + path;
         case RECORDING_SIZE_LIMIT:
             return L"Recording stopped at the 4 GiB limit of a WAV file. " + kept + L" of audio kept in: " + path;
+        case RECORDING_NO_AUDIO:
+            return L"Nothing recorded: no audio arrived from the capture device. The file holds no audio: " + path;
+        case RECORDING_ACCESS_DENIED:
+            return L"Nothing recorded: Windows does not let this program use the microphone. Turn on "
+                   L"\"Let desktop apps access your microphone\" in Settings > Privacy > Microphone. No file was created.";
+        case RECORDING_DEVICE_IN_USE:
+            return L"Nothing recorded: another program holds the capture device for itself (exclusive mode), "
+                   L"such as a call or audio program. Close it, then try again. No file was created.";
         default:
             return L"The recording ended in an unknown way. The file, if any: " + path;
     }

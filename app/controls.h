@@ -33,6 +33,12 @@ const ControlSpec* mainWindowControls();
 // outcome and the milliseconds of audio kept that WM_RECORDING_SAVED carries.
 std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint64_t keptMs);
 
+// Returns the status text while a started recording opens its device and file.
+std::wstring recordingStartingText(const std::wstring& path);
+
+// Returns the status text while a recording runs into the file at path.
+std::wstring recordingRunningText(const std::wstring& path);
+
 // Returns a duration for the status line: "12.3 s" below a minute, else "4:05" or "1:02:03".
 std::wstring durationText(uint64_t milliseconds);
 

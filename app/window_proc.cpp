@@ -44,7 +44,9 @@ void startRecording(HWND hwnd) {
     outputPath = path;
     if (!launchCaptureWorker()) {
         SetWindowTextW(statusLabel, L"Could not start the recording.");
+        return;
     }
+    SetWindowTextW(statusLabel, recordingStartingText(outputPath).c_str());
 }
 
 // Asks the capture worker to finish; also covers a worker still setting up.
@@ -130,6 +132,9 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             return 0;
         case WM_LEVEL_UPDATE:
             InvalidateRect(levelMeter, nullptr, TRUE);
+            return 0;
+        case WM_RECORDING_STARTED:
+            SetWindowTextW(statusLabel, recordingRunningText(outputPath).c_str());
             return 0;
         case WM_RECORDING_SAVED:
             recordingSaved(wParam, lParam);

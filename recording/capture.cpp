@@ -53,15 +53,24 @@ struct WavOutput {
 // The steps below return RECORDING_SAVED while nothing has gone wrong, else the outcome that ends
 // the recording.
 
+// Returns the outcome of a device call that failed with status: Windows' own refusals (its
+// microphone privacy switch, another program's exclusive hold) each tell the user what to do.
+WPARAM deviceFailure(HRESULT status) {
+    if (status == E_ACCESSDENIED) return RECORDING_ACCESS_DENIED;
+    if (status == AUDCLNT_E_DEVICE_IN_USE) return RECORDING_DEVICE_IN_USE;
+    return RECORDING_DEVICE_FAILED;
+}
+
 // Finds the default capture endpoint, activates an audio client on it and reads its mix format.
 WPARAM openEndpoint(CaptureSession& session) {
     if (FAILED(createDeviceEnumerator(&session.enumerator))) return RECORDING_DEVICE_FAILED;
     if (FAILED(session.enumerator->GetDefaultAudioEndpoint(eCapture, eConsole, &session.device)))
         return RECORDING_NO_DEVICE;
-    if (FAILED(session.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
-                                        reinterpret_cast<void**>(&session.audioClient))))
-        return RECORDING_DEVICE_FAILED;
-    if (FAILED(session.audioClient->GetMixFormat(&session.mixFormat))) return RECORDING_DEVICE_FAILED;
+    const HRESULT activated = session.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                                       reinterpret_cast<void**>(&session.audioClient));
+    if (FAILED(activated)) return deviceFailure(activated);
+    const HRESULT formatRead = session.audioClient->GetMixFormat(&session.mixFormat);
+    if (FAILED(formatRead)) return deviceFailure(formatRead);
     session.channels = session.mixFormat->nChannels;
     captureSampleRate = static_cast<int32_t>(session.mixFormat->nSamplesPerSec);
     session.encoding = sampleEncodingOf(*session.mixFormat);
@@ -74,11 +83,12 @@ WPARAM startStream(CaptureSession& session) {
     const HRESULT initialised = session.audioClient->Initialize(AUDCLNT_SHAREMODE_SHARED, 0, CAPTURE_BUFFER_DURATION,
                                                                 0, session.mixFormat, nullptr);
     if (initialised == AUDCLNT_E_UNSUPPORTED_FORMAT) return RECORDING_FORMAT_UNSUPPORTED;
-    if (FAILED(initialised)) return RECORDING_DEVICE_FAILED;
-    if (FAILED(session.audioClient->GetService(__uuidof(IAudioCaptureClient),
-                                               reinterpret_cast<void**>(&session.captureClient))))
-        return RECORDING_DEVICE_FAILED;
-    return SUCCEEDED(session.audioClient->Start()) ? RECORDING_SAVED : RECORDING_DEVICE_FAILED;
+    if (FAILED(initialised)) return deviceFailure(initialised);
+    const HRESULT serviceFound = session.audioClient->GetService(__uuidof(IAudioCaptureClient),
+                                                                reinterpret_cast<void**>(&session.captureClient));
+    if (FAILED(serviceFound)) return deviceFailure(serviceFound);
+    const HRESULT started = session.audioClient->Start();
+    return SUCCEEDED(started) ? RECORDING_SAVED : deviceFailure(started);
 }
 
 // Releases what the session obtained, mix format first, each only if it was obtained.
@@ -212,11 +222,14 @@ WPARAM recordStream(const CaptureSession& session, const std::wstring& path, HWN
     WavOutput output;
     if (!openWavFile(output, path, session.channels)) return RECORDING_FILE_NOT_CREATED;
     enterRecordingState();
+    PostMessageW(window, WM_RECORDING_STARTED, 0, 0);
     WPARAM outcome = captureLoop(session, output, window);
     // NOTE: Stop's status changes nothing: the stream is released right after either way.
     (void)session.audioClient->Stop();
     if (!finaliseWavFile(output, session.channels) && outcome == RECORDING_SAVED) outcome = RECORDING_WRITE_FAILED;
     bytesKept = output.bytesWritten;
+    // A device that delivered nothing would otherwise be reported as a saved recording.
+    if (outcome == RECORDING_SAVED && bytesKept == 0) outcome = RECORDING_NO_AUDIO;
     return outcome;
 }
 

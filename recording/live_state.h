@@ -16,9 +16,12 @@ struct GLFWwindow;
 
 // Posted to mainWindow by the capture worker. WM_LEVEL_UPDATE carries nothing; WM_RECORDING_SAVED
 // carries how the recording ended in wParam (one of the RECORDING_ values below) and the
-// milliseconds of audio the file holds in lParam.
+// milliseconds of audio the file holds in lParam. WM_RECORDING_STARTED, which carries nothing,
+// says that the file is open and the recording runs; it comes before WM_RECORDING_SAVED, and only
+// for a recording that opened its file.
 constexpr UINT WM_LEVEL_UPDATE = WM_APP + 1;
 constexpr UINT WM_RECORDING_SAVED = WM_APP + 2;
+constexpr UINT WM_RECORDING_STARTED = WM_APP + 3;
 
 // The file holds everything recorded between start and stop, with a correct header.
 constexpr WPARAM RECORDING_SAVED = 0;
@@ -36,6 +39,12 @@ constexpr WPARAM RECORDING_WRITE_FAILED = 5;
 constexpr WPARAM RECORDING_DEVICE_LOST = 6;
 // The file reached the most a WAV header can describe: the recording stopped there.
 constexpr WPARAM RECORDING_SIZE_LIMIT = 7;
+// The recording ran, but the device delivered no audio at all: the file holds a header only.
+constexpr WPARAM RECORDING_NO_AUDIO = 8;
+// Windows refused the microphone to the program (its privacy settings): nothing recorded, no file.
+constexpr WPARAM RECORDING_ACCESS_DENIED = 9;
+// Another program holds the device in exclusive mode: nothing recorded, no file created.
+constexpr WPARAM RECORDING_DEVICE_IN_USE = 10;
 
 // Lock order: fftInputMutex may be held while spectrumMutex is taken; no other nesting.
 extern std::atomic<bool> isRecording;

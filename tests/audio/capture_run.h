@@ -88,6 +88,9 @@ public:
 
     HWND window() const { return window_; }
     int savedMessages() const { return saved_; }
+    // How many WM_RECORDING_STARTED arrived, and whether one came after WM_RECORDING_SAVED.
+    int startedMessages() const { return started_; }
+    bool startedAfterSaved() const { return startedAfterSaved_; }
     // The outcome and the milliseconds of audio kept that the first WM_RECORDING_SAVED carried.
     WPARAM outcome() const { return outcome_; }
     uint64_t keptMs() const { return keptMs_; }
@@ -99,7 +102,13 @@ private:
     void pump() {
         levelUpdates_ += takeMessages(window_, WM_LEVEL_UPDATE).size();
         MSG msg;
-        while (PeekMessageW(&msg, window_, WM_RECORDING_SAVED, WM_RECORDING_SAVED, PM_REMOVE)) {
+        // Both ends of a run in the order they were posted.
+        while (PeekMessageW(&msg, window_, WM_RECORDING_SAVED, WM_RECORDING_STARTED, PM_REMOVE)) {
+            if (msg.message == WM_RECORDING_STARTED) {
+                ++started_;
+                if (saved_ > 0) startedAfterSaved_ = true;
+                continue;
+            }
             if (saved_++ == 0) {
                 captureActiveWhenSaved_ = captureActive.load();
                 outcome_ = msg.wParam;
@@ -111,6 +120,8 @@ private:
     HWND window_;
     std::thread worker_;
     int saved_ = 0;
+    int started_ = 0;
+    bool startedAfterSaved_ = false;
     bool captureActiveWhenSaved_ = true;
     WPARAM outcome_ = static_cast<WPARAM>(-1);
     uint64_t keptMs_ = 0;

@@ -198,6 +198,14 @@ TEST(StatusText, SaysHowTheRecordingEndedAndWhatTheFileHolds) {
          L"Recording stopped early: the capture device went away. 1:01 of audio kept in: " + path},
         {RECORDING_SIZE_LIMIT, 22369621,
          L"Recording stopped at the 4 GiB limit of a WAV file. 6:12:49 of audio kept in: " + path},
+        {RECORDING_NO_AUDIO, 0,
+         L"Nothing recorded: no audio arrived from the capture device. The file holds no audio: " + path},
+        {RECORDING_ACCESS_DENIED, 0,
+         L"Nothing recorded: Windows does not let this program use the microphone. Turn on \"Let desktop apps "
+         L"access your microphone\" in Settings > Privacy > Microphone. No file was created."},
+        {RECORDING_DEVICE_IN_USE, 0,
+         L"Nothing recorded: another program holds the capture device for itself (exclusive mode), such as a "
+         L"call or audio program. Close it, then try again. No file was created."},
     };
     for (const auto& c : cases) EXPECT_EQ(recordingStatusText(c.outcome, path, c.keptMs), c.text) << c.outcome;
 }
@@ -209,6 +217,17 @@ TEST(StatusText, DurationsReadAsAPersonWouldSayThem) {
     } cases[] = {{0, L"0.0 s"},      {99, L"0.0 s"},       {950, L"0.9 s"},           {59999, L"59.9 s"},
                  {60000, L"1:00"},   {3599999, L"59:59"}, {3600000, L"1:00:00"},     {36061000, L"10:01:01"}};
     for (const auto& c : cases) EXPECT_EQ(durationText(c.ms), c.text) << c.ms;
+}
+
+TEST_F(MainWindowTest, TheStatusSaysWhereARecordingGoesWhileItRuns) {
+    outputPath = L"C:\\takes\\second.wav";
+    SetWindowTextW(statusLabel, L"Saved to: C:\\takes\\first.wav");
+    isRecording.store(true);
+    EXPECT_EQ(SendMessageW(window, WM_RECORDING_STARTED, 0, 0), 0);
+    EXPECT_EQ(windowText(statusLabel), L"Recording to: C:\\takes\\second.wav");
+    EXPECT_TRUE(isRecording.load()) << "the start changes no flag";
+    EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 500), 0);
+    EXPECT_EQ(windowText(statusLabel), L"Saved to: C:\\takes\\second.wav");
 }
 
 TEST_F(MainWindowTest, RecordingSavedTellsTheOutcomeAndReturnsToIdle) {

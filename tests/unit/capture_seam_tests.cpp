@@ -196,7 +196,8 @@ public:
         const bool audioClient = IsEqualIID(iid, __uuidof(IAudioClient));
         const std::string logged = std::string("Activate ") + (audioClient ? "IAudioClient" : "other") +
                                    " context=" + std::to_string(context) + (parameters ? " params" : " no-params");
-        if (FAILED(answer("Activate", logged))) return E_FAIL;
+        const HRESULT status = answer("Activate", logged);
+        if (FAILED(status)) return status;
         if (!audioClient) return E_NOINTERFACE;
         *out = static_cast<IAudioClient*>(new FakeAudioClient());
         return S_OK;
@@ -324,6 +325,12 @@ protected:
         EXPECT_EQ(script_.liveObjects, 0) << "an audio interface was not released";
         EXPECT_EQ(run.outcome(), outcome);
         EXPECT_EQ(run.keptMs(), keptMs);
+        // The status says "recording" exactly when a file was opened, and before the run's end.
+        const bool fileOpened = outcome != RECORDING_NO_DEVICE && outcome != RECORDING_DEVICE_FAILED &&
+                                outcome != RECORDING_FORMAT_UNSUPPORTED && outcome != RECORDING_FILE_NOT_CREATED &&
+                                outcome != RECORDING_ACCESS_DENIED && outcome != RECORDING_DEVICE_IN_USE;
+        EXPECT_EQ(run.startedMessages(), fileOpened ? 1 : 0);
+        EXPECT_FALSE(run.startedAfterSaved());
     }
 
     // Returns the calls of a run that recorded: set-up, then the capture calls, then the end.
@@ -353,10 +360,17 @@ TEST_F(CaptureSeamTest, EachFailingSetUpCallEndsTheRunWithoutAFile) {
         {"GetDefaultAudioEndpoint", E_NOTFOUND, 2, 1, RECORDING_NO_DEVICE},
         {"Activate", E_FAIL, 3, 2, RECORDING_DEVICE_FAILED},
         {"GetMixFormat", E_FAIL, 4, 3, RECORDING_DEVICE_FAILED},
-        {"Initialize", AUDCLNT_E_DEVICE_IN_USE, 5, 3, RECORDING_DEVICE_FAILED},
         {"Initialize", AUDCLNT_E_UNSUPPORTED_FORMAT, 5, 3, RECORDING_FORMAT_UNSUPPORTED},
         {"GetService", E_FAIL, 6, 3, RECORDING_DEVICE_FAILED},
         {"Start", E_FAIL, 7, 4, RECORDING_DEVICE_FAILED},
+        // Windows' microphone privacy switch, and another program's exclusive hold on the device,
+        // at every call that can return them.
+        {"Activate", E_ACCESSDENIED, 3, 2, RECORDING_ACCESS_DENIED},
+        {"Initialize", E_ACCESSDENIED, 5, 3, RECORDING_ACCESS_DENIED},
+        {"Start", E_ACCESSDENIED, 7, 4, RECORDING_ACCESS_DENIED},
+        {"Activate", AUDCLNT_E_DEVICE_IN_USE, 3, 2, RECORDING_DEVICE_IN_USE},
+        {"Initialize", AUDCLNT_E_DEVICE_IN_USE, 5, 3, RECORDING_DEVICE_IN_USE},
+        {"Start", AUDCLNT_E_DEVICE_IN_USE, 7, 4, RECORDING_DEVICE_IN_USE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.failing);
@@ -519,7 +533,7 @@ TEST_F(CaptureSeamTest, StopDuringSetUpEndsTheRecordingAtOnce) {
         run.stop();
         ASSERT_TRUE(run.waitUntilSaved(10000));
         EXPECT_EQ(run.savedMessages(), 1);
-        EXPECT_EQ(run.outcome(), RECORDING_SAVED);
+        EXPECT_EQ(run.outcome(), RECORDING_NO_AUDIO) << "not reported as a saved recording";
     }
     EXPECT_FALSE(isRecording.load());
     EXPECT_EQ(script_.calls, recordingCalls({}));
