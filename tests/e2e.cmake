@@ -10,9 +10,11 @@ if(CMAKE_CROSSCOMPILING)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_e2e.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
   set_tests_properties(e2e.VoxtrelDrivenThroughItsWindows PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 
-  # What the user is told when a recording or an export cannot be made, and every name the dialog
-  # takes, for recordings and exports. Alone, as they answer message boxes found by their text.
-  foreach(case "outcomes;TheUserIsToldWhatARecordingOrExportCouldNotDo" "names;EveryFileHasTheNameTheDialogReturned")
+  # What the user is told when a recording or an export cannot be made, every name the dialog
+  # takes, for recordings and exports, and capture devices of every shape. Alone, as they answer
+  # message boxes found by their text (and the devices' test changes the default capture source).
+  foreach(case "outcomes;TheUserIsToldWhatARecordingOrExportCouldNotDo" "names;EveryFileHasTheNameTheDialogReturned"
+               "devices;DevicesOfEveryShapeAreRecordedShownAndExported")
     list(GET case 0 script)
     list(GET case 1 name)
     add_test(NAME e2e.${name}

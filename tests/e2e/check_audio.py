@@ -32,6 +32,9 @@ def main():
     parser.add_argument("--max-seconds", type=float, default=1e9)
     parser.add_argument("--freq", type=float)
     parser.add_argument("--rms", type=float)
+    parser.add_argument("--channel", type=int, default=0, help="the channel whose RMS and pitch are checked")
+    parser.add_argument("--length-of", help="another WAV file whose duration this one must have")
+    parser.add_argument("--tolerance", type=float, default=0.1, help="seconds of difference --length-of allows")
     parser.add_argument("--whole", action="store_true",
                         help="the file is the 44-byte header and exactly the data it declares")
     args = parser.parse_args()
@@ -57,16 +60,23 @@ def main():
         failures.append(f"duration {seconds:.3f} s outside [{args.min_seconds}, {args.max_seconds}]")
     count = len(data) // 2
     values = struct.unpack("<%dh" % count, data[: count * 2])
-    first = [v / 32768.0 for v in values[::channels]]
+    if args.channel >= channels:
+        failures.append(f"no channel {args.channel} in {channels}")
+    first = [v / 32768.0 for v in values[args.channel::channels]]
     # Skip the first tenth of a second: an encoder's delay or a stream's start.
     body = first[rate // 10:] if len(first) > rate // 5 else first
     rms = math.sqrt(sum(v * v for v in body) / len(body)) if body else 0.0
     freq = dominant_frequency(body, rate) if body else 0.0
+    if args.length_of:
+        with wave.open(args.length_of, "rb") as other:
+            other_seconds = other.getnframes() / other.getframerate()
+        if abs(seconds - other_seconds) > args.tolerance:
+            failures.append(f"duration {seconds:.3f} s, but {args.length_of} lasts {other_seconds:.3f} s")
     if args.rms is not None and abs(rms - args.rms) > 0.05 * args.rms:
         failures.append(f"RMS {rms:.4f}, expected {args.rms}")
     if args.freq is not None and abs(freq - args.freq) > 10:
         failures.append(f"dominant frequency {freq} Hz, expected {args.freq}")
-    print(f"{args.wav}: {rate} Hz, {channels} ch, {seconds:.3f} s, RMS {rms:.4f}, peak {freq} Hz")
+    print(f"{args.wav}: {rate} Hz, {channels} ch, {seconds:.3f} s, channel {args.channel}: RMS {rms:.4f}, peak {freq} Hz")
     for f in failures:
         print("FAIL:", f)
     return 1 if failures else 0
