@@ -111,7 +111,7 @@ record_device() {
   local mp3_channels=$((channels >= 2 ? 2 : 1))
   check "$what: the MP3 has the recording's length and the first channel's tone on the left" \
     python3 "$HERE/check_audio.py" "$dir/decoded.wav" --channels "$mp3_channels" --length-of "$wav" \
-    --tolerance 0.15 --freq 1000
+    --tolerance 0.01 --freq 1000
   if [ "$channels" -ge 2 ]; then
     check "$what: the MP3 has the second channel's tone on the right" \
       python3 "$HERE/check_audio.py" "$dir/decoded.wav" --channel 1 --freq 1500
