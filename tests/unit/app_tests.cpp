@@ -7,6 +7,7 @@
 
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -269,7 +270,22 @@ TEST_F(MainWindowTest, ACancelledStartClearsBothTracesAndNothingElse) {
     EXPECT_EQ(windowText(statusLabel), L"Ready");
 }
 
-TEST_F(MainWindowTest, CloseWaitsForAnActiveCaptureThenDestroys) {
+namespace {
+
+// The status line's text at the moment the main window receives WM_DESTROY.
+std::wstring statusAtDestroy;
+
+// Notes the status line's text when the main window is being destroyed.
+LRESULT CALLBACK noteStatusAtDestroy(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_DESTROY && call->hwnd == mainWindow) statusAtDestroy = windowText(statusLabel);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, ACloseDuringACaptureIsCarriedOutOnceTheCaptureHasReported) {
+    outputPath = L"C:\\takes\\closing.wav";
     isRecording.store(true);
     captureActive.store(true);
     EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
@@ -277,13 +293,38 @@ TEST_F(MainWindowTest, CloseWaitsForAnActiveCaptureThenDestroys) {
     EXPECT_FALSE(isRecording.load());
     EXPECT_TRUE(stopRequested.load());
 
+    // Meanwhile the buttons open no dialog that would keep the window open.
     captureActive.store(false);
-    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
-    EXPECT_FALSE(IsWindow(window));
+    PostMessageW(GetDlgItem(window, ID_EXPORT_MP3), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(window, ID_START_RECORDING), BM_CLICK, 0, 0);
+    pumpMessages(300);
+    EXPECT_EQ(waitForDialog(window, 0), nullptr);
+    EXPECT_TRUE(IsWindow(window));
+
+    // The worker lowers captureActive, then reports: the status is set, then the window closes.
+    statusAtDestroy.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, noteStatusAtDestroy, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 1000), 0);
+    UnhookWindowsHookEx(hook);
+    EXPECT_FALSE(IsWindow(window)) << "the close was not carried out";
+    EXPECT_EQ(statusAtDestroy, L"Saved to: C:\\takes\\closing.wav");
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "destroy posts the quit message";
     EXPECT_EQ(msg.wParam, 0u);
     EXPECT_FALSE(renderRunning.load());
+    renderRunning.store(true);
+}
+
+TEST_F(MainWindowTest, ACloseWithoutACaptureDestroysAtOnceAndAReportLaterClosesNothing) {
+    // A recording that ends without a close leaves the window open.
+    captureActive.store(false);
+    EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 1000), 0);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     renderRunning.store(true);
 }
 
@@ -332,3 +373,4 @@ TEST_F(MainWindowTest, StartUpEmbedsBothSurfacesAndTheCloseJoinsTheRenderThread)
     EXPECT_FALSE(renderThread.joinable()) << "the destroy did not join the render thread";
     renderRunning.store(true);
 }
+
