@@ -24,6 +24,10 @@ constexpr int WINDOW_HEIGHT = 1400;
 constexpr int SURFACE_START_WIDTH = 680;
 constexpr int SURFACE_START_HEIGHT = 80;
 
+// Said when the waveform surface could not be created or embedded; the program works on without it.
+constexpr wchar_t WAVEFORM_MISSING_TEXT[] =
+    L"The live waveform cannot be shown in the window. Recording and export still work.";
+
 // Shows a start-up error the way every error of the program is shown.
 void showError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Error", MB_ICONERROR); }
 
@@ -39,21 +43,20 @@ bool registerMainClass(HINSTANCE instance) {
     return RegisterClassW(&windowClass) != 0;
 }
 
-// Creates both surfaces in their hosts and leaves the waveform surface's context free for the
-// render thread.
+// Creates both surfaces in their hosts, leaves the waveform surface's context free for the render
+// thread and tells the user, once each, about a surface that is missing.
 void createSurfaces() {
     waveformSurface = createEmbeddedGlWindow(waveformHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
     spectrumSurface = createEmbeddedGlWindow(spectrumHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
     // Nothing ever draws into the spectrum surface; black is what it shows.
     if (spectrumSurface) blankUndrawnSurface(spectrumSurface);
-    if (!spectrumSurface) {
-        showError(L"Failed to create Spectrum GL window");
-        // A close while the box was up has shut the display down and ended GLFW already.
-        if (!IsWindow(mainWindow)) return;
-        // The waveform context is still current here; a context can be current on one thread
-        // only, so release it for the render thread.
-        glfwMakeContextCurrent(nullptr);
-    }
+    // Without the spectrum surface the waveform's context is still current here; a context can be
+    // current on one thread only, so release it for the render thread.
+    else glfwMakeContextCurrent(nullptr);
+    // Each box runs its own message loop, in which the user can close the main window; that shuts
+    // the display down and ends GLFW, and there is nothing left to report.
+    if (!waveformSurface) showError(WAVEFORM_MISSING_TEXT);
+    if (!spectrumSurface && IsWindow(mainWindow)) showError(L"Failed to create Spectrum GL window");
 }
 
 }  // namespace

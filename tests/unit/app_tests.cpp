@@ -17,6 +17,7 @@
 #include "app/save_dialog.h"
 #include "app/startup.h"
 #include "app/window_proc.h"
+#include "display/gl_surface.h"
 #include "dialog_driver.h"
 #include "recording/live_state.h"
 #include "temp_dir.h"
@@ -374,3 +375,64 @@ TEST_F(MainWindowTest, StartUpEmbedsBothSurfacesAndTheCloseJoinsTheRenderThread)
     renderRunning.store(true);
 }
 
+namespace {
+
+// Refuses, as Windows does across DPI awarenesses, to re-parent a window into the waveform host.
+HWND WINAPI refuseTheWaveformHost(HWND child, HWND newParent) {
+    return newParent == waveformHost ? nullptr : SetParent(child, newParent);
+}
+
+// Collects the top-level windows of this thread.
+BOOL CALLBACK collectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+// Returns this thread's top-level windows, sorted.
+std::vector<HWND> threadTopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), collectWindow, reinterpret_cast<LPARAM>(&windows));
+    std::sort(windows.begin(), windows.end());
+    return windows;
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, AWaveformSurfaceThatCannotBeEmbeddedIsGoneAndToldOnce) {
+    ASSERT_EQ(glfwInit(), GLFW_TRUE);
+    const std::vector<HWND> before = threadTopLevelWindows();
+    // Every error box the UI thread shows, each read and dismissed once.
+    std::vector<std::wstring> boxes;
+    std::atomic<bool> startUpDone{false};
+    const DWORD uiThread = GetCurrentThreadId();
+    std::thread user([&] {
+        std::vector<HWND> seen;
+        while (!startUpDone.load()) {
+            HWND box = waitForThreadDialog(uiThread, 50, L"Error");
+            if (!box || std::find(seen.begin(), seen.end(), box) != seen.end()) continue;
+            seen.push_back(box);
+            boxes.push_back(messageBoxText(box));
+            dismissMessageBox(box);
+        }
+    });
+    reparentSurface = refuseTheWaveformHost;
+    embedSurfacesAndStartRendering();
+    reparentSurface = SetParent;
+    startUpDone = true;
+    user.join();
+
+    EXPECT_EQ(boxes, (std::vector<std::wstring>{
+                         L"The live waveform cannot be shown in the window. Recording and export still work."}));
+    EXPECT_EQ(waveformSurface, nullptr) << "a surface outside its host is treated as missing";
+    EXPECT_EQ(GetWindow(waveformHost, GW_CHILD), nullptr);
+    EXPECT_EQ(threadTopLevelWindows(), before) << "the refused surface was left as a window of its own";
+    ASSERT_NE(spectrumSurface, nullptr);
+    EXPECT_NE(GetWindow(spectrumHost, GW_CHILD), nullptr);
+    EXPECT_TRUE(renderThread.joinable()) << "the program goes on without the waveform";
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(renderThread.joinable());
+    renderRunning.store(true);
+    waveformSurface = nullptr;
+    spectrumSurface = nullptr;
+}
