@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/controls.h"
+#include "app/keyboard.h"
 #include "app/window_proc.h"
 #include "display/gl_surface.h"
 #include "display/render_loop.h"
@@ -104,6 +105,9 @@ void runMessageLoop() {
     MSG message;
     ZeroMemory(&message, sizeof message);
     while (GetMessageW(&message, nullptr, 0, 0)) {
+        // The dialog manager gives the main window Tab, Shift+Tab, Space and Enter as a dialog
+        // has them; it dispatches what it takes itself.
+        if (passesToDialogManager(message) && IsDialogMessageW(mainWindow, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

@@ -16,5 +16,5 @@ void embedSurfacesAndStartRendering();
 // the render thread; returns false (after telling the user) when the program cannot run.
 bool startUp(HINSTANCE instance, int showCommand);
 
-// Dispatches messages until the quit message arrives.
+// Dispatches messages until the quit message arrives; the keyboard works the buttons.
 void runMessageLoop();

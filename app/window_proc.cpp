@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/controls.h"
+#include "app/keyboard.h"
 #include "app/save_dialog.h"
 #include "display/level_meter.h"
 #include "export/mp3_export.h"
@@ -104,6 +105,7 @@ void shutDown() {
     if (spectrumSurface) glfwDestroyWindow(spectrumSurface);
     glfwTerminate();
     closeWhenRecordingEnds = false;
+    forgetFocus();
     PostQuitMessage(0);
 }
 
@@ -146,6 +148,11 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         case WM_RECORDING_SAVED:
             recordingSaved(hwnd, wParam, lParam);
             return 0;
+        case WM_ACTIVATE:
+            keepFocusAcrossActivation(hwnd, wParam);
+            return 0;
+        case DM_GETDEFID:
+            return defaultButtonOf(hwnd);
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
     }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/controls.h"
+#include "app/keyboard.h"
 #include "app/save_dialog.h"
 #include "app/startup.h"
 #include "app/window_proc.h"
@@ -152,9 +153,9 @@ TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
         LONG style;
         RECT rect;
     } controls[] = {
-        {1, L"Button", L"Start Recording", 0x50000000, {20, 20, 160, 50}},
-        {2, L"Button", L"Stop", 0x50000000, {180, 20, 260, 50}},
-        {10, L"Button", L"Export MP3", 0x50000000, {270, 20, 360, 50}},
+        {1, L"Button", L"Start Recording", 0x50010000, {20, 20, 160, 50}},
+        {2, L"Button", L"Stop", 0x50010000, {180, 20, 260, 50}},
+        {10, L"Button", L"Export MP3", 0x50010000, {270, 20, 360, 50}},
         {0, L"Static", L"Ready", 0x50000000, {20, 60, 1180, 80}},
         {3, L"Static", L"", 0x5000000D, {20, 90, 1180, 110}},
         {1101, L"Static", L"", 0x50000000, {20, 120, 1180, 200}},
@@ -435,4 +436,53 @@ TEST_F(MainWindowTest, AWaveformSurfaceThatCannotBeEmbeddedIsGoneAndToldOnce) {
     renderRunning.store(true);
     waveformSurface = nullptr;
     spectrumSurface = nullptr;
+}
+
+TEST(Keyboard, EveryMessageButEscGoesToTheDialogManager) {
+    const struct {
+        UINT message;
+        WPARAM key;
+        bool passes;
+    } cases[] = {
+        {WM_KEYDOWN, VK_ESCAPE, false}, {WM_KEYDOWN, VK_TAB, true},  {WM_KEYDOWN, VK_SPACE, true},
+        {WM_KEYDOWN, VK_RETURN, true},  {WM_KEYUP, VK_ESCAPE, true}, {WM_CHAR, VK_ESCAPE, true},
+        {WM_PAINT, 0, true},
+    };
+    for (const auto& c : cases) {
+        MSG message{};
+        message.message = c.message;
+        message.wParam = c.key;
+        EXPECT_EQ(passesToDialogManager(message), c.passes) << c.message << " " << c.key;
+    }
+}
+
+TEST_F(MainWindowTest, FocusStartsOnStartRecordingAndComesBackAfterADeactivation) {
+    EXPECT_EQ(GetFocus(), startButton) << "the first activation focuses Start Recording";
+    SetFocus(exportButton);
+    SendMessageW(window, WM_ACTIVATE, WA_INACTIVE, 0);
+    SetFocus(nullptr);
+    SendMessageW(window, WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(GetFocus(), exportButton) << "the focus did not come back to the last focused button";
+}
+
+TEST_F(MainWindowTest, EnterPressesTheFocusedButtonAndNothingWithoutOne) {
+    SetFocus(stopButton);
+    EXPECT_EQ(SendMessageW(window, DM_GETDEFID, 0, 0), MAKELRESULT(ID_STOP, DC_HASDEFID));
+    isRecording.store(true);
+    MSG enter{};
+    enter.hwnd = stopButton;
+    enter.message = WM_KEYDOWN;
+    enter.wParam = VK_RETURN;
+    EXPECT_TRUE(IsDialogMessageW(window, &enter));
+    EXPECT_FALSE(isRecording.load()) << "Enter on the focused Stop did not stop";
+    EXPECT_TRUE(stopRequested.load());
+
+    // With no button focused, Enter must not fall back to IDOK, which is Start Recording's id.
+    SetFocus(window);
+    const LRESULT none = SendMessageW(window, DM_GETDEFID, 0, 0);
+    EXPECT_EQ(HIWORD(none), DC_HASDEFID);
+    EXPECT_EQ(GetDlgItem(window, LOWORD(none)), nullptr) << "Enter would press control " << LOWORD(none);
+    EXPECT_NE(LOWORD(none), ID_START_RECORDING);
+    EXPECT_NE(LOWORD(none), ID_STOP);
+    EXPECT_NE(LOWORD(none), ID_EXPORT_MP3);
 }
