@@ -37,14 +37,21 @@ key() { xdotool key --clearmodifiers "$@"; }
 command -v openbox >/dev/null || { fail "openbox is installed (scripts/install-packages)"; finish keyboard; exit; }
 openbox --sm-disable >/dev/null 2>&1 &
 WM_PID=$!
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-check "the window manager runs" kill -0 "$WM_PID"
+# Succeeds once openbox manages the display: the root window names its check window, and that
+# window exists (a window manager stopped earlier leaves the property behind).
+wm_ready() {
+  local id
+  id="$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | awk '/window id/ {print $NF}')"
+  [ -n "$id" ] && xprop -id "$id" _NET_WM_NAME 2>/dev/null | grep -q Openbox
+}
+for _ in $(seq 100); do wm_ready && break; sleep 0.1; done
+check "the window manager runs" wm_ready
 
 (cd "$WORK" && exec wine "$EXE") >/dev/null 2>&1 &
 APP_PID=$!
 check "main window appears" drive wait-window 30000
 XID="$(xdotool search --sync --limit 1 --name '^Voxtrel with FFT$')"
-xdotool windowactivate --sync "$XID"
+timeout 10 xdotool windowactivate --sync "$XID"
 
 # The embedding, as far as Wine shows it, once start-up has made both surfaces (the window
 # appears before they exist).
