@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "app/controls.h"
+#include "app/keyboard.h"
 #include "app/window_proc.h"
 #include "display/gl_surface.h"
 #include "display/render_loop.h"
@@ -24,6 +25,10 @@ constexpr int WINDOW_HEIGHT = 1400;
 constexpr int SURFACE_START_WIDTH = 680;
 constexpr int SURFACE_START_HEIGHT = 80;
 
+// Said when the waveform surface could not be created or embedded; the program works on without it.
+constexpr wchar_t WAVEFORM_MISSING_TEXT[] =
+    L"The live waveform cannot be shown in the window. Recording and export still work.";
+
 // Shows a start-up error the way every error of the program is shown.
 void showError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Error", MB_ICONERROR); }
 
@@ -39,21 +44,20 @@ bool registerMainClass(HINSTANCE instance) {
     return RegisterClassW(&windowClass) != 0;
 }
 
-// Creates both surfaces in their hosts and leaves the waveform surface's context free for the
-// render thread.
+// Creates both surfaces in their hosts, leaves the waveform surface's context free for the render
+// thread and tells the user, once each, about a surface that is missing.
 void createSurfaces() {
     waveformSurface = createEmbeddedGlWindow(waveformHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
     spectrumSurface = createEmbeddedGlWindow(spectrumHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
     // Nothing ever draws into the spectrum surface; black is what it shows.
     if (spectrumSurface) blankUndrawnSurface(spectrumSurface);
-    if (!spectrumSurface) {
-        showError(L"Failed to create Spectrum GL window");
-        // A close while the box was up has shut the display down and ended GLFW already.
-        if (!IsWindow(mainWindow)) return;
-        // The waveform context is still current here; a context can be current on one thread
-        // only, so release it for the render thread.
-        glfwMakeContextCurrent(nullptr);
-    }
+    // Without the spectrum surface the waveform's context is still current here; a context can be
+    // current on one thread only, so release it for the render thread.
+    else glfwMakeContextCurrent(nullptr);
+    // Each box runs its own message loop, in which the user can close the main window; that shuts
+    // the display down and ends GLFW, and there is nothing left to report.
+    if (!waveformSurface) showError(WAVEFORM_MISSING_TEXT);
+    if (!spectrumSurface && IsWindow(mainWindow)) showError(L"Failed to create Spectrum GL window");
 }
 
 }  // namespace
@@ -101,6 +105,9 @@ void runMessageLoop() {
     MSG message;
     ZeroMemory(&message, sizeof message);
     while (GetMessageW(&message, nullptr, 0, 0)) {
+        // The dialog manager gives the main window Tab, Shift+Tab, Space and Enter as a dialog
+        // has them; it dispatches what it takes itself.
+        if (passesToDialogManager(message) && IsDialogMessageW(mainWindow, &message)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }

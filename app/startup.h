@@ -8,7 +8,7 @@
 // no thread could be started.
 bool startRenderThread();
 
-// Embeds both GL surfaces in their hosts (reporting a missing spectrum surface) and starts the
+// Embeds both GL surfaces in their hosts (telling the user about a missing one) and starts the
 // render thread, unless the main window was closed meanwhile.
 void embedSurfacesAndStartRendering();
 
@@ -16,5 +16,5 @@ void embedSurfacesAndStartRendering();
 // the render thread; returns false (after telling the user) when the program cannot run.
 bool startUp(HINSTANCE instance, int showCommand);
 
-// Dispatches messages until the quit message arrives.
+// Dispatches messages until the quit message arrives; the keyboard works the buttons.
 void runMessageLoop();

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/controls.h"
+#include "app/keyboard.h"
 #include "app/save_dialog.h"
 #include "display/level_meter.h"
 #include "export/mp3_export.h"
@@ -14,6 +15,10 @@
 #include "recording/live_state.h"
 
 namespace {
+
+// Set by a close that found a capture still finishing its file; the window then closes as soon as
+// the capture has reported its end.
+bool closeWhenRecordingEnds = false;
 
 // Creates the seven child controls of the main window in their fixed order.
 void createControls(HWND hwnd) {
@@ -66,6 +71,8 @@ void startMp3Export(HWND hwnd) {
 
 // Runs the command of a button, told apart by the low 16 bits of wParam.
 void runCommand(HWND hwnd, WPARAM wParam) {
+    // The user has asked to close: no new dialog may keep the window open.
+    if (closeWhenRecordingEnds) return;
     switch (static_cast<uint16_t>(LOWORD(wParam))) {
         case ID_START_RECORDING: startRecording(hwnd); break;
         case ID_STOP: requestStop(); break;
@@ -74,16 +81,21 @@ void runCommand(HWND hwnd, WPARAM wParam) {
     }
 }
 
-// Tells how the recording ended and returns the flags to idle.
-void recordingSaved(WPARAM outcome, LPARAM keptMs) {
+// Tells how the recording ended and returns the flags to idle; carries out a close that waited
+// for this end.
+void recordingSaved(HWND hwnd, WPARAM outcome, LPARAM keptMs) {
     SetWindowTextW(statusLabel, recordingStatusText(outcome, outputPath, static_cast<uint64_t>(keptMs)).c_str());
     isRecording.store(false);
+    if (closeWhenRecordingEnds && !captureActive.load()) DestroyWindow(hwnd);
 }
 
-// Closes the window unless a capture is still finishing its file.
+// Closes the window, or, while a capture is still finishing its file, once it has reported its end.
 void closeWindow(HWND hwnd) {
     requestStop();
-    if (captureActive.load()) return;
+    if (captureActive.load()) {
+        closeWhenRecordingEnds = true;
+        return;
+    }
     DestroyWindow(hwnd);
 }
 
@@ -94,6 +106,8 @@ void shutDown() {
     if (waveformSurface) glfwDestroyWindow(waveformSurface);
     if (spectrumSurface) glfwDestroyWindow(spectrumSurface);
     glfwTerminate();
+    closeWhenRecordingEnds = false;
+    forgetFocus();
     PostQuitMessage(0);
 }
 
@@ -137,8 +151,13 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             SetWindowTextW(statusLabel, recordingRunningText(outputPath).c_str());
             return 0;
         case WM_RECORDING_SAVED:
-            recordingSaved(wParam, lParam);
+            recordingSaved(hwnd, wParam, lParam);
             return 0;
+        case WM_ACTIVATE:
+            keepFocusAcrossActivation(hwnd, wParam);
+            return 0;
+        case DM_GETDEFID:
+            return defaultButtonOf(hwnd);
         default:
             return DefWindowProcW(hwnd, message, wParam, lParam);
     }

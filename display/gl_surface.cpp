@@ -70,17 +70,30 @@ LRESULT CALLBACK blankSurfaceProc(HWND window, UINT message, WPARAM wParam, LPAR
     return CallWindowProcW(previous, window, message, wParam, lParam);
 }
 
-// Makes child a borderless child of host covering the host's client area, at the top of its siblings.
-void embedInHost(HWND child, HWND host) {
-    // The parent first, then the style: a window becomes a child only once it has a parent.
-    SetParent(child, host);
+// Makes child a borderless child of host covering the host's client area, at the top of its
+// siblings; returns false, with the window not shown, when it did not become the host's child.
+bool embedInHost(HWND child, HWND host) {
+    // A child's style before the new parent, as SetParent asks of a window that was top-level.
+    // NOTE: a window re-parented with GLFW's popup style is brought to the top as a top-level
+    // window would be; under Wine that activates it, and the keyboard focus leaves the main window.
+    SetWindowLongW(child, GWL_STYLE, WS_CHILD);
+    // NOTE: Windows 10 1703 and later refuse to re-parent a window into a parent of another DPI
+    // awareness (the manifest gives every window of the program the same one); Wine never refuses.
+    // Where the window ended up is what counts, not what the call returned.
+    reparentSurface(child, host);
+    if (GetParent(child) != host || GetAncestor(child, GA_PARENT) != host) return false;
+    // The whole style once more, now that it is a child: the system adds WS_CLIPSIBLINGS to every
+    // top-level window, and so it did to the first one.
     SetWindowLongW(child, GWL_STYLE, EMBEDDED_STYLE);
     RECT hostArea{};
     GetClientRect(host, &hostArea);
     SetWindowPos(child, nullptr, 0, 0, hostArea.right, hostArea.bottom, SWP_SHOWWINDOW);
+    return true;
 }
 
 }  // namespace
+
+ReparentWindow reparentSurface = SetParent;
 
 GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height) {
     // Without a host there is nothing to embed into; a surface left floating as a parentless
@@ -90,7 +103,12 @@ GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height) {
     setEmbeddingHints();
     GLFWwindow* window = glfwCreateWindow(width, height, "", nullptr, nullptr);
     if (!window) return nullptr;
-    embedInHost(glfwGetWin32Window(window), host);
+    // A surface that is not inside its host would be a borderless, always-on-top strip of its own
+    // over other programs' windows; it goes, before it was ever shown.
+    if (!embedInHost(glfwGetWin32Window(window), host)) {
+        glfwDestroyWindow(window);
+        return nullptr;
+    }
     glfwMakeContextCurrent(window);
     // Only GL 1.1 entry points are drawn with, so a loader that finds no extensions changes nothing.
     glewInit();

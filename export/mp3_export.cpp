@@ -195,9 +195,9 @@ void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath) 
 }  // namespace
 
 void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
-    const std::string wavUtf8 = wideToUtf8(wavPath);
-
-    std::ifstream wav(wavUtf8, std::ios::in | std::ios::binary);
+    // By its wide, extended-length path, as the MP3 is written: a narrow name would go through the
+    // process's code page, which is UTF-8 only from Windows 10 1903 on.
+    std::ifstream wav(longPathForm(wavPath).c_str(), std::ios::in | std::ios::binary);
     if (!wav.is_open()) {
         showExportError(EXPORT_OPEN_FAILED_TEXT);
         return;

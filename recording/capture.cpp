@@ -44,7 +44,7 @@ struct CaptureSession {
 // The WAV file of one recording and the PCM bytes that really reached it.
 struct WavOutput {
     std::ofstream file;
-    std::string pathUtf8;
+    std::wstring longPath;
     uint64_t bytesWritten = 0;
     uint64_t bytesInHeader = 0;
     ULONGLONG lastHeaderRefresh = 0;
@@ -111,9 +111,11 @@ void writeHeaderInPlace(WavOutput& output, int32_t channels, uint64_t dataLength
 
 // Opens the WAV file unbuffered, so every packet is one direct write and what is counted is on disk.
 bool openWavFile(WavOutput& output, const std::wstring& path, int32_t channels) {
-    output.pathUtf8 = wideToUtf8(path);
+    // By its wide, extended-length path: a narrow name goes through the process's code page, which
+    // is UTF-8 only on Windows 10 1903 and later, so on older ones other names came out garbled.
+    output.longPath = longPathForm(path);
     output.file.rdbuf()->pubsetbuf(nullptr, 0);
-    output.file.open(output.pathUtf8, std::ios::out | std::ios::binary | std::ios::trunc);
+    output.file.open(output.longPath.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
     if (!output.file.is_open()) return false;
     writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels, 0, false);
     output.lastHeaderRefresh = GetTickCount64();
@@ -132,8 +134,8 @@ void refreshHeaderIfDue(WavOutput& output, int32_t channels) {
 }
 
 // Cuts the file at path to length bytes; returns false when that cannot be done.
-bool truncateFile(const std::string& pathUtf8, uint64_t length) {
-    HANDLE file = CreateFileA(pathUtf8.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+bool truncateFile(const std::wstring& longPath, uint64_t length) {
+    HANDLE file = CreateFileW(longPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER end;
@@ -156,7 +158,7 @@ bool finaliseWavFile(WavOutput& output, int32_t channels) {
     const bool headerWritten = !output.file.fail();
     // A failed append may have left part of its packet behind the counted data; a player or the
     // export would take that torn tail for audio.
-    const bool endsAtItsData = !appendFailed || truncateFile(output.pathUtf8, WAV_HEADER_BYTES + output.bytesWritten);
+    const bool endsAtItsData = !appendFailed || truncateFile(output.longPath, WAV_HEADER_BYTES + output.bytesWritten);
     return headerWritten && endsAtItsData;
 }
 

@@ -1,4 +1,4 @@
-// Converts wide (UTF-16) paths to the UTF-8 byte form by which every file is opened.
+// Wide (UTF-16) paths: their UTF-8 form, and the extended-length form by which files are opened.
 #pragma once
 
 #include <string>

@@ -12,9 +12,11 @@ if(MINGW)
   target_link_options(capture_host PRIVATE -municode)
 endif()
 
-voxtrel_add_test_program(capture_audio_tests SOURCES audio/capture_audio_tests.cpp
-  LIBRARIES voxtrel_recording LOCKS debug_output)
-target_include_directories(capture_audio_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio)
+# With the export too: a recording and its export under names outside the ANSI code page, as
+# this program has no UTF-8 manifest.
+voxtrel_add_test_program(capture_audio_tests SOURCES audio/capture_audio_tests.cpp unit/export_test_helpers.cpp
+  LIBRARIES voxtrel_recording voxtrel_export LOCKS debug_output)
+target_include_directories(capture_audio_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio ${CMAKE_CURRENT_SOURCE_DIR}/unit)
 add_dependencies(capture_audio_tests capture_host)
 
 # No server reachable: Wine's Core Audio then has no capture endpoint.

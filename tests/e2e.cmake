@@ -22,6 +22,12 @@ if(CMAKE_CROSSCOMPILING)
     set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
   endforeach()
 
+  # The keyboard alone, through real key events; it starts a window manager on the display, so
+  # it runs alone.
+  add_test(NAME e2e.TheKeyboardAloneWorksTheProgram
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_keyboard.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
+  set_tests_properties(e2e.TheKeyboardAloneWorksTheProgram PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
+
   # Screenshots: alone on the display, and it changes the default capture source.
   add_test(NAME e2e.TracesShowOnScreenAndTheWindowAnswersAtOnce
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_screen.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>

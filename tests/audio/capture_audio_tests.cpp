@@ -4,12 +4,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "capture_run.h"
+#include "export_test_helpers.h"
 #include "temp_dir.h"
 
 namespace {
@@ -141,4 +143,38 @@ TEST(CaptureSineSource, KilledRecordingLeavesAHeaderThatKeepsUpWithItsData) {
     // The header is brought up to date twice a second; what reached the file since may include a
     // whole burst of Wine's capture (up to its one-second buffer).
     EXPECT_LE(onDisk - declared, 2 * oneSecond) << "the header lags the data by more than a refresh and a burst";
+}
+
+// This program has no application manifest, so its code page is the ANSI one (1252 under Wine),
+// as it is for Voxtrel on Windows 10 before version 1903, which ignores the manifest's UTF-8.
+TEST(NamesOutsideTheCodePage, RecordAndExportUnderExactlyTheChosenNames) {
+    ASSERT_NE(GetACP(), static_cast<UINT>(CP_UTF8)) << "this test needs a program without the UTF-8 code page";
+    TempDir dir;
+    const std::wstring wavName = L"\u9332\u97f3 \u30c6\u30b9\u30c8 \U0001F399.wav";  // CJK letters and a microphone
+    const std::wstring mp3Name = L"\u66f8\u304d\u51fa\u3057 \U0001F3A7.mp3";
+    const std::wstring wavPath = dir.wideFile(wavName);
+    const std::wstring mp3Path = dir.wideFile(mp3Name);
+    {
+        CaptureRun run(wavPath);
+        ASSERT_TRUE(run.waitUntilRecording(10000)) << "the recording never started: the file could not be opened";
+        const uint64_t halfSecond = 44 + SINE_RATE;
+        for (ULONGLONG end = GetTickCount64() + 30000; fileSize(wavPath) < halfSecond && GetTickCount64() < end;)
+            run.pumpFor(50);
+        ASSERT_GE(fileSize(wavPath), halfSecond) << "half a second of audio did not arrive within 30 s";
+        run.stop();
+        ASSERT_TRUE(run.waitUntilSaved(10000));
+        EXPECT_EQ(run.outcome(), RECORDING_SAVED);
+    }
+    const ExportOutcome exported = runWatchedExport(mp3Path, wavPath);
+    ASSERT_TRUE(exported.finished);
+    for (const ShownBox& box : exported.boxes) ADD_FAILURE() << "the export said: " << std::filesystem::path(box.text).string();
+
+    std::vector<std::wstring> expected{wavName, mp3Name};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(folderEntries(dir.path()), expected) << "a name was changed on its way to the disk";
+    const std::vector<unsigned char> wav = readFileBytes(wavPath);
+    ASSERT_GT(wav.size(), 44u);
+    EXPECT_EQ(readLe32(wav, 40), wav.size() - 44) << "the recording was not finished under its name";
+    EXPECT_NEAR(frequencyOf(wavSamples(wav), SINE_RATE), SINE_FREQUENCY, 2.0);
+    EXPECT_GT(walkMp3Frames(readFileBytes(std::filesystem::path(mp3Path))).frames, 0u) << "the MP3 holds no frames";
 }

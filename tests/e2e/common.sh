@@ -20,15 +20,21 @@ wait_for_bytes() {
 # Waits until a recording of the 48000 Hz mono sine source holds at least SECONDS of audio.
 wait_for_audio() { wait_for_bytes "$1" "$(awk -v s="$2" 'BEGIN {printf "%d", 44 + s * 96000}')"; }
 
-# Closes the program started as APP_PID and checks that it ends by itself with exit code 0.
-close_app() {
-  drive close
+# Checks that the program started as APP_PID ends by itself within 20 s with exit code 0; ends it
+# when it does not.
+wait_for_end() {
   for _ in $(seq 200); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$APP_PID" 2>/dev/null && kill "$APP_PID"
   wait "$APP_PID"
   local rc=$?
   APP_PID=""
   check "${1:-the program} ends with exit code 0 (got $rc)" [ "$rc" -eq 0 ]
+}
+
+# Closes the program started as APP_PID and checks that it ends by itself with exit code 0.
+close_app() {
+  drive close
+  wait_for_end "$@"
 }
 
 # Ends a program still running at the end of a script.

@@ -141,11 +141,77 @@ int answerMessageBox(DWORD timeoutMs) {
     return 0;
 }
 
+// Returns a window's DPI awareness context as the number the system hands out.
+// NOTE: Wine 8.0 hands out its own numbers (0x6010 for an unaware window of a process whose
+// awareness came from its manifest), which GetAwarenessFromDpiAwarenessContext does not know;
+// only whether two windows have the same one is compared.
+unsigned long long awarenessOf(HWND window) {
+    return static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(GetWindowDpiAwarenessContext(window)));
+}
+
+// Prints one line for the main window and one for each GL host and the surface inside it: its
+// DPI awareness and, for a surface, whether the host is its parent.
+int printEmbedding(HWND main) {
+    std::printf("main %llx\n", awarenessOf(main));
+    for (int hostId : {1101, 1102}) {
+        HWND host = GetDlgItem(main, hostId);
+        HWND surface = GetWindow(host, GW_CHILD);
+        std::printf("host %d %llx\n", hostId, awarenessOf(host));
+        if (!surface) {
+            std::printf("surface %d missing\n", hostId);
+            continue;
+        }
+        const bool embedded = GetParent(surface) == host && GetAncestor(surface, GA_PARENT) == host;
+        std::printf("surface %d %llx %s\n", hostId, awarenessOf(surface), embedded ? "embedded" : "loose");
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+// Prints what a program's application manifest (resource 1) sets, as the system reads it from an
+// activation context: dpiAware, dpiAwareness and activeCodePage, one "name value" per line.
+int printManifestSettings(const wchar_t* program) {
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = program;
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE context = CreateActCtxW(&request);
+    if (context == INVALID_HANDLE_VALUE) return 1;
+    const struct {
+        const wchar_t* space;
+        const wchar_t* name;
+    } settings[] = {
+        {L"http://schemas.microsoft.com/SMI/2005/WindowsSettings", L"dpiAware"},
+        {L"http://schemas.microsoft.com/SMI/2016/WindowsSettings", L"dpiAwareness"},
+        {L"http://schemas.microsoft.com/SMI/2019/WindowsSettings", L"activeCodePage"},
+    };
+    for (const auto& setting : settings) {
+        wchar_t value[256] = {};
+        SIZE_T written = 0;
+        if (!QueryActCtxSettingsW(0, context, setting.space, setting.name, value, 256, &written)) value[0] = L'-';
+        printLine(std::wstring(setting.name) + L" " + value);
+    }
+    ReleaseActCtx(context);
+    return 0;
+}
+
+// Prints the id of the control that has the keyboard focus in the main window's thread, or -1.
+int printFocus(HWND main) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &info)) return 1;
+    std::printf("%d\n", info.hwndFocus && IsChild(main, info.hwndFocus) ? GetDlgCtrlID(info.hwndFocus) : -1);
+    std::fflush(stdout);
+    return 0;
+}
+
 int run(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring action = argv[1];
     if (action == L"answer-time") return answerTime(argc > 2 ? number(argv[2]) : 30000);
     if (action == L"version" && argc > 2) return printVersion(argv[2]);
+    if (action == L"manifest" && argc > 2) return printManifestSettings(argv[2]);
     if (action == L"answer-box" && argc > 2)
         return answerBox(static_cast<int>(number(argv[2])), argc > 3 ? number(argv[3]) : 10000);
     if (action == L"hold-file" && argc > 3) return holdFile(argv[2], number(argv[3]));
@@ -170,12 +236,23 @@ int run(int argc, wchar_t** argv) {
         cancelDialog(dialog);
         return 0;
     }
+    if (action == L"wait-dialog") return waitForDialog(main, argc > 2 ? number(argv[2]) : 10000) ? 0 : 1;
+    if (action == L"wait-no-dialog") {
+        // Until no dialog of the main window is on screen any more.
+        const ULONGLONG deadline = GetTickCount64() + (argc > 2 ? number(argv[2]) : 10000);
+        while (waitForDialog(main, 0)) {
+            if (GetTickCount64() >= deadline) return 1;
+        }
+        return 0;
+    }
     if (action == L"expect-no-dialog") return waitForDialog(main, argc > 2 ? number(argv[2]) : 1000) ? 1 : 0;
     if (action == L"status") {
         printLine(statusText(main));
         return 0;
     }
     if (action == L"wait-status" && argc > 2) return waitStatus(main, argv[2], argc > 3 ? number(argv[3]) : 10000);
+    if (action == L"embedding") return printEmbedding(main);
+    if (action == L"focus") return printFocus(main);
     if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
     if (action == L"rect" && argc > 2) {
         // The screen rectangle of a control, as an ImageMagick geometry: WIDTHxHEIGHT+X+Y.

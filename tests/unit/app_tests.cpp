@@ -7,6 +7,7 @@
 
 #include <GLFW/glfw3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "app/save_dialog.h"
 #include "app/startup.h"
 #include "app/window_proc.h"
+#include "display/gl_surface.h"
 #include "dialog_driver.h"
 #include "recording/live_state.h"
 #include "temp_dir.h"
@@ -150,9 +152,9 @@ TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
         LONG style;
         RECT rect;
     } controls[] = {
-        {1, L"Button", L"Start Recording", 0x50000000, {20, 20, 160, 50}},
-        {2, L"Button", L"Stop", 0x50000000, {180, 20, 260, 50}},
-        {10, L"Button", L"Export MP3", 0x50000000, {270, 20, 360, 50}},
+        {1, L"Button", L"Start Recording", 0x50010000, {20, 20, 160, 50}},
+        {2, L"Button", L"Stop", 0x50010000, {180, 20, 260, 50}},
+        {10, L"Button", L"Export MP3", 0x50010000, {270, 20, 360, 50}},
         {0, L"Static", L"Ready", 0x50000000, {20, 60, 1180, 80}},
         {3, L"Static", L"", 0x5000000D, {20, 90, 1180, 110}},
         {1101, L"Static", L"", 0x50000000, {20, 120, 1180, 200}},
@@ -288,7 +290,22 @@ TEST_F(MainWindowTest, ACancelledStartClearsBothTracesAndNothingElse) {
     EXPECT_EQ(windowText(statusLabel), L"Ready");
 }
 
-TEST_F(MainWindowTest, CloseWaitsForAnActiveCaptureThenDestroys) {
+namespace {
+
+// The status line's text at the moment the main window receives WM_DESTROY.
+std::wstring statusAtDestroy;
+
+// Notes the status line's text when the main window is being destroyed.
+LRESULT CALLBACK noteStatusAtDestroy(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_DESTROY && call->hwnd == mainWindow) statusAtDestroy = windowText(statusLabel);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, ACloseDuringACaptureIsCarriedOutOnceTheCaptureHasReported) {
+    outputPath = L"C:\\takes\\closing.wav";
     isRecording.store(true);
     captureActive.store(true);
     EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
@@ -296,13 +313,38 @@ TEST_F(MainWindowTest, CloseWaitsForAnActiveCaptureThenDestroys) {
     EXPECT_FALSE(isRecording.load());
     EXPECT_TRUE(stopRequested.load());
 
+    // Meanwhile the buttons open no dialog that would keep the window open.
     captureActive.store(false);
-    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
-    EXPECT_FALSE(IsWindow(window));
+    PostMessageW(GetDlgItem(window, ID_EXPORT_MP3), BM_CLICK, 0, 0);
+    PostMessageW(GetDlgItem(window, ID_START_RECORDING), BM_CLICK, 0, 0);
+    pumpMessages(300);
+    EXPECT_EQ(waitForDialog(window, 0), nullptr);
+    EXPECT_TRUE(IsWindow(window));
+
+    // The worker lowers captureActive, then reports: the status is set, then the window closes.
+    statusAtDestroy.clear();
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROC, noteStatusAtDestroy, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 1000), 0);
+    UnhookWindowsHookEx(hook);
+    EXPECT_FALSE(IsWindow(window)) << "the close was not carried out";
+    EXPECT_EQ(statusAtDestroy, L"Saved to: C:\\takes\\closing.wav");
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "destroy posts the quit message";
     EXPECT_EQ(msg.wParam, 0u);
     EXPECT_FALSE(renderRunning.load());
+    renderRunning.store(true);
+}
+
+TEST_F(MainWindowTest, ACloseWithoutACaptureDestroysAtOnceAndAReportLaterClosesNothing) {
+    // A recording that ends without a close leaves the window open.
+    captureActive.store(false);
+    EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 1000), 0);
+    EXPECT_TRUE(IsWindow(window));
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    MSG msg;
+    EXPECT_TRUE(PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     renderRunning.store(true);
 }
 
@@ -350,4 +392,60 @@ TEST_F(MainWindowTest, StartUpEmbedsBothSurfacesAndTheCloseJoinsTheRenderThread)
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(renderThread.joinable()) << "the destroy did not join the render thread";
     renderRunning.store(true);
+}
+
+namespace {
+
+// Refuses, as Windows does across DPI awarenesses, to re-parent a window into the waveform host.
+HWND WINAPI refuseTheWaveformHost(HWND child, HWND newParent) {
+    return newParent == waveformHost ? nullptr : SetParent(child, newParent);
+}
+
+}  // namespace
+
+TEST_F(MainWindowTest, AWaveformSurfaceThatCannotBeEmbeddedIsGoneAndToldOnce) {
+    ASSERT_EQ(glfwInit(), GLFW_TRUE);
+    // Every error box the UI thread shows, each read and dismissed once.
+    std::vector<std::wstring> boxes;
+    std::atomic<bool> startUpDone{false};
+    const DWORD uiThread = GetCurrentThreadId();
+    std::thread user([&] {
+        std::vector<HWND> seen;
+        while (!startUpDone.load()) {
+            HWND box = waitForThreadDialog(uiThread, 50, L"Error");
+            if (!box || std::find(seen.begin(), seen.end(), box) != seen.end()) continue;
+            seen.push_back(box);
+            boxes.push_back(messageBoxText(box));
+            dismissMessageBox(box);
+        }
+    });
+    reparentSurface = refuseTheWaveformHost;
+    embedSurfacesAndStartRendering();
+    reparentSurface = SetParent;
+    startUpDone = true;
+    user.join();
+
+    EXPECT_EQ(boxes, (std::vector<std::wstring>{
+                         L"The live waveform cannot be shown in the window. Recording and export still work."}));
+    EXPECT_EQ(waveformSurface, nullptr) << "a surface outside its host is treated as missing";
+    EXPECT_EQ(GetWindow(waveformHost, GW_CHILD), nullptr);
+    ASSERT_NE(spectrumSurface, nullptr);
+    EXPECT_NE(GetWindow(spectrumHost, GW_CHILD), nullptr);
+    EXPECT_TRUE(renderThread.joinable()) << "the program goes on without the waveform";
+    EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(renderThread.joinable());
+    renderRunning.store(true);
+    waveformSurface = nullptr;
+    spectrumSurface = nullptr;
+}
+
+TEST_F(MainWindowTest, EnterWithNoButtonFocusedPressesNothing) {
+    // The dialog manager would otherwise send IDOK, the id of Start Recording.
+    SetFocus(window);
+    const LRESULT none = SendMessageW(window, DM_GETDEFID, 0, 0);
+    EXPECT_EQ(HIWORD(none), DC_HASDEFID);
+    EXPECT_EQ(GetDlgItem(window, LOWORD(none)), nullptr) << "Enter would press control " << LOWORD(none);
+    SetFocus(stopButton);
+    EXPECT_EQ(SendMessageW(window, DM_GETDEFID, 0, 0), MAKELRESULT(ID_STOP, DC_HASDEFID));
 }

@@ -234,6 +234,82 @@ TEST_F(EmbeddedSurface, FailedCreationReturnsNullAndLeavesTheCurrentContext) {
     EXPECT_EQ(wglGetCurrentContext(), nullptr);
 }
 
+namespace {
+
+// Refuses as Windows does a window of another DPI awareness: fails and leaves it where it was.
+HWND WINAPI refuseReparenting(HWND, HWND) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+}
+
+// Reports success but leaves the window where it was.
+HWND WINAPI claimReparentingOnly(HWND, HWND) { return GetDesktopWindow(); }
+
+// Re-parents into the main window instead of the host.
+HWND WINAPI reparentIntoTheWrongWindow(HWND child, HWND host) { return SetParent(child, GetParent(host)); }
+
+// Collects the top-level windows of this thread.
+BOOL CALLBACK collectWindow(HWND window, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+    return TRUE;
+}
+
+// Returns this thread's top-level windows, sorted.
+std::vector<HWND> threadTopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), collectWindow, reinterpret_cast<LPARAM>(&windows));
+    std::sort(windows.begin(), windows.end());
+    return windows;
+}
+
+// Returns every window of this thread whose class is GLFW's, top-level or child.
+int glfwWindowsOfThread() {
+    int count = 0;
+    for (HWND top : threadTopLevelWindows()) {
+        wchar_t name[64] = {};
+        GetClassNameW(top, name, 64);
+        if (std::wstring(name) == L"GLFW30") ++count;
+        for (HWND child = FindWindowExW(top, nullptr, L"GLFW30", nullptr); child;
+             child = FindWindowExW(top, child, L"GLFW30", nullptr))
+            ++count;
+    }
+    return count;
+}
+
+}  // namespace
+
+TEST_F(EmbeddedSurface, ASurfaceThatCannotBeEmbeddedIsDestroyedNotLeftAsAWindowOfItsOwn) {
+    GLFWwindow* waveform = embed(waveformHost_);
+    ASSERT_NE(waveform, nullptr);
+    const HGLRC context = wglGetCurrentContext();
+    const struct {
+        const char* what;
+        ReparentWindow reparent;
+    } failures[] = {
+        {"refused", refuseReparenting},
+        {"reported done but not done", claimReparentingOnly},
+        {"into another window", reparentIntoTheWrongWindow},
+    };
+    for (const auto& f : failures) {
+        SCOPED_TRACE(f.what);
+        const std::vector<HWND> before = threadTopLevelWindows();
+        const int glfwBefore = glfwWindowsOfThread();
+        reparentSurface = f.reparent;
+        GLFWwindow* surface = createEmbeddedGlWindow(spectrumHost_, 680, 80);
+        reparentSurface = SetParent;
+        pumpMessages();
+        EXPECT_EQ(surface, nullptr);
+        EXPECT_EQ(threadTopLevelWindows(), before) << "a window was left behind";
+        EXPECT_EQ(glfwWindowsOfThread(), glfwBefore) << "the surface's window was not destroyed";
+        EXPECT_EQ(GetWindow(spectrumHost_, GW_CHILD), nullptr);
+        EXPECT_EQ(glfwGetCurrentContext(), waveform) << "the current context changed";
+        EXPECT_EQ(wglGetCurrentContext(), context);
+    }
+    // The real re-parenting still embeds.
+    EXPECT_NE(embed(spectrumHost_), nullptr);
+    EXPECT_NE(GetWindow(spectrumHost_, GW_CHILD), nullptr);
+}
+
 TEST_F(EmbeddedSurface, WaveformContextCanBeTakenByAnotherThreadAtOnce) {
     GLFWwindow* waveform = embed(waveformHost_);
     GLFWwindow* spectrum = embed(spectrumHost_);
