@@ -37,6 +37,13 @@ constexpr WPARAM RECORDING_DEVICE_LOST = 6;
 // The file reached the most a WAV header can describe: the recording stopped there.
 constexpr WPARAM RECORDING_SIZE_LIMIT = 7;
 
+// The holes in the last recording's file: where the device lost audio before it was read, or
+// where packets were dropped because the disk fell more than the writer's queue behind. Stored by
+// the capture worker before it posts WM_RECORDING_SAVED, read by the UI thread on that message.
+extern std::atomic<uint64_t> lastRecordingGaps;
+extern std::atomic<uint64_t> lastRecordingMissingMs;       // the audio known to be missing in them
+extern std::atomic<bool> lastRecordingGapLengthUnknown;    // some hole could not be measured
+
 // Lock order: fftInputMutex may be held while spectrumMutex is taken; no other nesting.
 extern std::atomic<bool> isRecording;
 extern std::atomic<bool> captureActive;
