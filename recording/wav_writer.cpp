@@ -1,5 +1,6 @@
 #include "recording/wav_writer.h"
 
+#include <functional>
 #include <new>
 #include <system_error>
 
