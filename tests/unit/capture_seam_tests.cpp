@@ -1,6 +1,8 @@
 // Capture worker against fake Core Audio objects handed in through the enumerator seam: every
 // row of its failure table, the calls it makes and their order, sample formats other than float,
-// silent packets, a stop during set-up and the end before the WAV size fields overflow.
+// silent packets, a stop during set-up and the end before the WAV size fields overflow; and a
+// capture client that behaves like Windows (a one-second buffer that drops what is not read in
+// time) against a WAV writer held up in a write, every frame of a counting signal checked.
 #include <gtest/gtest.h>
 
 #include <windows.h>
