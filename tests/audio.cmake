@@ -30,7 +30,7 @@ add_executable(capture_pipe_tests audio/capture_pipe_tests.cpp)
 target_link_libraries(capture_pipe_tests PRIVATE voxtrel_test_support GTest::gtest_main voxtrel_recording)
 target_include_directories(capture_pipe_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio)
 # Each case with a feed of its own: long enough for its recording, and no longer.
-foreach(case "RecordsOneContiguousRunOfTheFedFrames;20" "AWriterHeldForTenSecondsLosesNoFrame;30")
+foreach(case "RecordsOneContiguousRunOfTheFedFrames;20" "AWriterHeldForTenSecondsLosesNoFrame;40")
   list(GET case 0 name)
   list(GET case 1 seconds)
   add_test(NAME CapturePipeSource.${name}
