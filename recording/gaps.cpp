@@ -1,6 +1,9 @@
 #include "recording/gaps.h"
 
 void notePacket(GapTally& tally, bool discontinuity, uint64_t devicePosition, uint32_t frames, bool queued) {
+    // NOTE: an empty buffer (AUDCLNT_S_BUFFER_EMPTY) succeeds with no frames and no position;
+    // it holds nothing, and its missing position must not become the next expected one.
+    if (frames == 0) return;
     // NOTE: the first packet after a stream starts may carry the discontinuity flag (a stream
     // state change); nothing was recorded before it, so nothing is missing.
     const bool lostBefore = discontinuity && tally.packets > 0;

@@ -442,12 +442,13 @@ struct NotedPacket {
     bool discontinuity;
     uint64_t position;
     bool queued;
+    uint32_t frames = 480;
 };
 
 TEST(GapTally, CountsEachHoleOnceAndMeasuresIt) {
     const struct {
         const char* name;
-        std::vector<NotedPacket> packets;  // 480 frames each
+        std::vector<NotedPacket> packets;
         uint64_t gaps, missingFrames;
         bool lengthUnknown;
     } cases[] = {
@@ -462,11 +463,13 @@ TEST(GapTally, CountsEachHoleOnceAndMeasuresIt) {
                                                              {true, 1920, true}}, 1, 480 + 960, false},
         {"a dropped packet that follows device loss is the same hole", {{false, 0, true}, {true, 960, false},
                                                                         {false, 1440, true}}, 1, 480 + 480, false},
+        {"an empty buffer in between changes nothing", {{false, 480, true}, {false, 0, true, 0},
+                                                        {true, 1440, true}}, 1, 480, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         GapTally tally;
-        for (const NotedPacket& p : c.packets) notePacket(tally, p.discontinuity, p.position, 480, p.queued);
+        for (const NotedPacket& p : c.packets) notePacket(tally, p.discontinuity, p.position, p.frames, p.queued);
         EXPECT_EQ(tally.gaps, c.gaps);
         EXPECT_EQ(tally.missingFrames, c.missingFrames);
         EXPECT_EQ(tally.lengthUnknown, c.lengthUnknown);
