@@ -50,10 +50,22 @@ std::wstring durationText(uint64_t milliseconds) {
     return text;
 }
 
-std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint64_t keptMs) {
-    const std::wstring kept = durationText(keptMs);
+std::wstring gapsText(const RecordingGaps& gaps) {
+    const std::wstring count = std::to_wstring(gaps.count) + (gaps.count == 1 ? L" gap" : L" gaps");
+    if (gaps.missingMs == 0 && gaps.lengthUnknown) return count + L" (length unknown)";
+    return count + L" (" + (gaps.lengthUnknown ? L"at least " : L"") + durationText(gaps.missingMs) +
+           L" of audio missing)";
+}
+
+std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint64_t keptMs,
+                                 const RecordingGaps& gaps) {
+    std::wstring kept = durationText(keptMs);
+    // A recording that stopped early may have holes in what it kept, too.
+    if (gaps.count > 0) kept += L" of audio, with " + gapsText(gaps) + L",";
+    else kept += L" of audio";
     switch (outcome) {
         case RECORDING_SAVED:
+            if (gaps.count > 0) return L"Saved with " + gapsText(gaps) + L" to: " + path;
             return L"Saved to: " + path;
         case RECORDING_NO_DEVICE:
             return L"Nothing recorded: no audio capture device was found. No file was created.";
@@ -64,11 +76,11 @@ std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint6
         case RECORDING_FILE_NOT_CREATED:
             return L"Nothing recorded: the file could not be opened for writing: " + path;
         case RECORDING_WRITE_FAILED:
-            return L"Recording stopped early: writing to the file failed. " + kept + L" of audio kept in: " + path;
+            return L"Recording stopped early: writing to the file failed. " + kept + L" kept in: " + path;
         case RECORDING_DEVICE_LOST:
-            return L"Recording stopped early: the capture device went away. " + kept + L" of audio kept in: " + path;
+            return L"Recording stopped early: the capture device went away. " + kept + L" kept in: " + path;
         case RECORDING_SIZE_LIMIT:
-            return L"Recording stopped at the 4 GiB limit of a WAV file. " + kept + L" of audio kept in: " + path;
+            return L"Recording stopped at the 4 GiB limit of a WAV file. " + kept + L" kept in: " + path;
         case RECORDING_NO_AUDIO:
             return L"Nothing recorded: no audio arrived from the capture device. The file holds no audio: " + path;
         case RECORDING_ACCESS_DENIED:

@@ -28,10 +28,22 @@ constexpr int CONTROL_COUNT = 7;
 // Returns the seven controls in creation order, each with the variable its handle goes to.
 const ControlSpec* mainWindowControls();
 
+// The holes in a recording's file, as the capture worker published them (see live_state.h).
+struct RecordingGaps {
+    uint64_t count = 0;
+    uint64_t missingMs = 0;
+    bool lengthUnknown = false;
+};
+
 // Returns the status text shown once a recording has ended: "Saved to: " and the path when it was
-// written without fault, else one line that says what happened and what the file holds, from the
-// outcome and the milliseconds of audio kept that WM_RECORDING_SAVED carries.
-std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint64_t keptMs);
+// written without fault and without a gap, else one line that says what happened and what the
+// file holds, from the outcome and the milliseconds of audio kept that WM_RECORDING_SAVED
+// carries and the gaps the worker published.
+std::wstring recordingStatusText(WPARAM outcome, const std::wstring& path, uint64_t keptMs,
+                                 const RecordingGaps& gaps = {});
+
+// Returns how the gaps are told: "1 gap (0.5 s of audio missing)", "2 gaps (at least ...)".
+std::wstring gapsText(const RecordingGaps& gaps);
 
 // Returns the status text while a started recording opens its device and file.
 std::wstring recordingStartingText(const std::wstring& path);

@@ -84,7 +84,10 @@ void runCommand(HWND hwnd, WPARAM wParam) {
 // Tells how the recording ended and returns the flags to idle; carries out a close that waited
 // for this end.
 void recordingSaved(HWND hwnd, WPARAM outcome, LPARAM keptMs) {
-    SetWindowTextW(statusLabel, recordingStatusText(outcome, outputPath, static_cast<uint64_t>(keptMs)).c_str());
+    const RecordingGaps gaps{lastRecordingGaps.load(), lastRecordingMissingMs.load(),
+                             lastRecordingGapLengthUnknown.load()};
+    SetWindowTextW(statusLabel,
+                   recordingStatusText(outcome, outputPath, static_cast<uint64_t>(keptMs), gaps).c_str());
     isRecording.store(false);
     if (closeWhenRecordingEnds && !captureActive.load()) DestroyWindow(hwnd);
 }

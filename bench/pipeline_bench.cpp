@@ -1,5 +1,5 @@
 // Measures the capture pipeline's cost: processPacket (with the analyses it triggers) fed
-// synthetic 480-frame stereo packets at 48000 Hz, and processFFT as it is built (fresh buffers
+// synthetic 480-frame stereo packets at 48000 Hz into a running WAV writer, and processFFT as it is built (fresh buffers
 // and plan per call) against one execution of a reused FFTW plan on the same block.
 #include <windows.h>
 
@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,7 +16,7 @@
 #include "analysis/spectrum.h"
 #include "recording/live_state.h"
 #include "recording/packet.h"
-#include "recording/wav_header.h"
+#include "recording/wav_writer.h"
 
 namespace {
 
@@ -30,6 +29,19 @@ constexpr int PIPELINE_RUNS = 5;
 double threadCpuSeconds() {
     FILETIME created, exited, kernel, user;
     GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    auto toSeconds = [](FILETIME t) {
+        ULARGE_INTEGER v;
+        v.LowPart = t.dwLowDateTime;
+        v.HighPart = t.dwHighDateTime;
+        return static_cast<double>(v.QuadPart) * 1e-7;
+    };
+    return toSeconds(kernel) + toSeconds(user);
+}
+
+// Returns the whole process's user plus kernel CPU time in seconds.
+double processCpuSeconds() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
     auto toSeconds = [](FILETIME t) {
         ULARGE_INTEGER v;
         v.LowPart = t.dwLowDateTime;
@@ -95,38 +107,44 @@ void stopLevelWindow(LevelWindow& level) {
     level.pump.join();
 }
 
-// Runs the packet pipeline over `seconds` of audio, prints its CPU cost and returns the CPU
-// milliseconds per second of audio.
+// Runs the packet pipeline over `seconds` of audio into a WAV writer, as the capture worker does,
+// prints its CPU cost and returns the capture thread's CPU milliseconds per second of audio.
 double benchPipeline(int seconds, HWND window) {
     wchar_t tempFolder[MAX_PATH];
     GetTempPathW(MAX_PATH, tempFolder);
     const std::wstring path = std::wstring(tempFolder) + L"voxtrel-pipeline-bench.wav";
-    // Unbuffered, as the capture worker opens its file: every packet is one write to the system.
-    std::ofstream wav;
-    wav.rdbuf()->pubsetbuf(nullptr, 0);
-    wav.open(path.c_str(), std::ios::binary | std::ios::trunc);
-    writeWavHeader(wav, RATE, 16, CHANNELS, 0, false);
     captureSampleRate = RATE;
+    WavWriter writer;
+    if (!startWavWriter(writer, path, RATE, CHANNELS)) {
+        std::printf("pipeline: the WAV writer could not be started\n");
+        return 0.0;
+    }
 
     const std::vector<float> tone = oneSecondOfTone();
     const uint64_t packetsPerSecond = RATE / FRAMES;
     const uint64_t packets = static_cast<uint64_t>(seconds) * RATE / FRAMES;
-    uint64_t bytesWritten = 0;
+    uint64_t dropped = 0;
+    const double processStart = processCpuSeconds();
     const double cpuStart = threadCpuSeconds();
     const double wallStart = wallSeconds();
     for (uint64_t p = 0; p < packets; ++p) {
         const float* packet = tone.data() + (p % packetsPerSecond) * FRAMES * CHANNELS;
-        processPacket(packet, FRAMES, CHANNELS, wav, bytesWritten, window);
+        if (!processPacket(packet, FRAMES, CHANNELS, writer.queue, window)) ++dropped;
     }
     const double cpu = threadCpuSeconds() - cpuStart;
     const double wall = wallSeconds() - wallStart;
-    wav.close();
+    const bool complete = finishWavWriter(writer);
+    // The writer's share (and the level window's pump) comes on top of the capture thread's.
+    const double processCpu = processCpuSeconds() - processStart;
     DeleteFileW(path.c_str());
 
     const double audioSeconds = static_cast<double>(packets) * FRAMES / RATE;
     const double msPerAudioSecond = 1000.0 * cpu / audioSeconds;
-    std::printf("pipeline: %.0f s of audio in %llu packets: CPU %.3f s (wall %.3f s) = %.3f ms per audio second\n",
-                audioSeconds, static_cast<unsigned long long>(packets), cpu, wall, msPerAudioSecond);
+    std::printf("pipeline: %.0f s of audio in %llu packets: capture thread CPU %.3f s (wall %.3f s) = %.3f ms per "
+                "audio second; whole process %.3f ms per audio second; %llu packets dropped, file %s\n",
+                audioSeconds, static_cast<unsigned long long>(packets), cpu, wall, msPerAudioSecond,
+                1000.0 * processCpu / audioSeconds, static_cast<unsigned long long>(dropped),
+                complete ? "complete" : "INCOMPLETE");
     return msPerAudioSecond;
 }
 

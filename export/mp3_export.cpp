@@ -23,6 +23,8 @@ const wchar_t* const EXPORT_CREATE_FAILED_TEXT = L"Failed to create MP3 output f
 const wchar_t* const EXPORT_ENCODER_FAILED_TEXT = L"Failed to initialize the MP3 encoder.";
 const wchar_t* const EXPORT_ENCODING_FAILED_TEXT = L"Failed to encode MP3 data.";
 const wchar_t* const EXPORT_WRITE_FAILED_TEXT = L"Failed to write MP3 output file.";
+const wchar_t* const EXPORT_ONTO_RECORDING_TEXT =
+    L"The MP3 file chosen is the recording itself. Choose another name: the recording was left unchanged.";
 
 Mp3EncoderFactory createMp3Encoder = lame_init;
 
@@ -184,6 +186,18 @@ bool moveCompleteMp3(const std::wstring& partial, const std::wstring& mp3) {
     }
 }
 
+// Reads the volume and file index of the file at path; false when it cannot be opened.
+bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity) {
+    // No access asked and every sharing allowed: a file that the recording or a player holds
+    // open can still be identified. Backup semantics let a folder be opened too.
+    HANDLE file = CreateFileW(longPathForm(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool read = GetFileInformationByHandle(file, &identity) != 0;
+    CloseHandle(file);
+    return read;
+}
+
 // Runs one export thread's job and counts it as finished.
 void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath) {
     exportToMp3(mp3Path, wavPath);
@@ -194,7 +208,20 @@ void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath) 
 
 }  // namespace
 
+bool isSameFile(const std::wstring& first, const std::wstring& second) {
+    BY_HANDLE_FILE_INFORMATION a{}, b{};
+    if (!fileIdentity(first, a) || !fileIdentity(second, b)) return false;
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
+    // The dialog lists the recording among the files it offers, and the finished MP3 is renamed
+    // over the chosen name: choosing the recording would replace it with its own MP3.
+    if (isSameFile(mp3Path, wavPath)) {
+        showExportError(EXPORT_ONTO_RECORDING_TEXT);
+        return;
+    }
     // By its wide, extended-length path, as the MP3 is written: a narrow name would go through the
     // process's code page, which is UTF-8 only from Windows 10 1903 on.
     std::ifstream wav(longPathForm(wavPath).c_str(), std::ios::in | std::ios::binary);

@@ -10,10 +10,16 @@ extern const wchar_t* const EXPORT_CREATE_FAILED_TEXT;
 extern const wchar_t* const EXPORT_ENCODER_FAILED_TEXT;
 extern const wchar_t* const EXPORT_ENCODING_FAILED_TEXT;
 extern const wchar_t* const EXPORT_WRITE_FAILED_TEXT;
+extern const wchar_t* const EXPORT_ONTO_RECORDING_TEXT;
+
+// Returns true when both paths name one existing file, however spelt: another case, a short
+// name or a hard link count as the same file; false when either cannot be opened.
+bool isSameFile(const std::wstring& first, const std::wstring& second);
 
 // Encodes the WAV file at wavPath into mp3Path; the body of an export thread. The UI thread
 // takes wavPath from outputPath when it starts the job, so the job never reads outputPath itself.
 // The MP3 appears under mp3Path only once it is complete; failures are shown in message boxes.
+// An MP3 path that names the WAV file itself is refused before anything is written.
 void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath);
 
 // Starts a detached export thread and counts it as running; returns false when no thread

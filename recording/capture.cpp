@@ -3,16 +3,15 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "recording/audio_seam.h"
+#include "recording/gaps.h"
 #include "recording/live_state.h"
 #include "recording/packet.h"
 #include "recording/sample_format.h"
-#include "recording/wav_header.h"
-#include "recording/wide_path.h"
+#include "recording/wav_writer.h"
 
 CreateDeviceEnumerator createDeviceEnumerator = createSystemDeviceEnumerator;
 
@@ -25,10 +24,6 @@ namespace {
 // up to a second late, so under Wine a recording may miss up to a second at either end.
 constexpr REFERENCE_TIME CAPTURE_BUFFER_DURATION = 10000000;
 constexpr DWORD POLL_PAUSE_MS = 4;
-// How often the header's sizes on disk are brought up to date while recording, so a killed
-// program leaves a file that plays back all but the last moments.
-constexpr ULONGLONG HEADER_REFRESH_MS = 500;
-constexpr int32_t WAV_BITS_PER_SAMPLE = 16;
 
 // Everything one recording obtains from the audio platform; each pointer stays null until obtained.
 struct CaptureSession {
@@ -41,13 +36,10 @@ struct CaptureSession {
     int32_t channels = 0;
 };
 
-// The WAV file of one recording and the PCM bytes that really reached it.
-struct WavOutput {
-    std::ofstream file;
-    std::wstring longPath;
-    uint64_t bytesWritten = 0;
-    uint64_t bytesInHeader = 0;
-    ULONGLONG lastHeaderRefresh = 0;
+// What the capture worker knows of one recording: the PCM bytes it queued and the holes so far.
+struct CaptureTally {
+    uint64_t bytesQueued = 0;
+    GapTally gaps;
 };
 
 // The steps below return RECORDING_SAVED while nothing has gone wrong, else the outcome that ends
@@ -101,112 +93,58 @@ void releaseSession(CaptureSession& session) {
     session = CaptureSession{};
 }
 
-// Writes the header with the given data length at the start of the file and returns to its end.
-void writeHeaderInPlace(WavOutput& output, int32_t channels, uint64_t dataLength) {
-    output.file.seekp(0, std::ios::beg);
-    writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels,
-                   static_cast<uint32_t>(dataLength), false);
-    output.file.seekp(0, std::ios::end);
-}
-
-// Opens the WAV file unbuffered, so every packet is one direct write and what is counted is on disk.
-bool openWavFile(WavOutput& output, const std::wstring& path, int32_t channels) {
-    // By its wide, extended-length path: a narrow name goes through the process's code page, which
-    // is UTF-8 only on Windows 10 1903 and later, so on older ones other names came out garbled.
-    output.longPath = longPathForm(path);
-    output.file.rdbuf()->pubsetbuf(nullptr, 0);
-    output.file.open(output.longPath.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!output.file.is_open()) return false;
-    writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels, 0, false);
-    output.lastHeaderRefresh = GetTickCount64();
-    return true;
-}
-
-// Brings the header's sizes on disk up to date when new data arrived and enough time has passed.
-void refreshHeaderIfDue(WavOutput& output, int32_t channels) {
-    const ULONGLONG now = GetTickCount64();
-    if (now - output.lastHeaderRefresh < HEADER_REFRESH_MS || output.bytesWritten == output.bytesInHeader) return;
-    // After a failed append the stream is left failed, so nothing lands behind a torn packet.
-    if (!output.file) return;
-    writeHeaderInPlace(output, channels, output.bytesWritten);
-    output.bytesInHeader = output.bytesWritten;
-    output.lastHeaderRefresh = now;
-}
-
-// Cuts the file at path to length bytes; returns false when that cannot be done.
-bool truncateFile(const std::wstring& longPath, uint64_t length) {
-    HANDLE file = CreateFileW(longPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    LARGE_INTEGER end;
-    end.QuadPart = static_cast<LONGLONG>(length);
-    const bool cut = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-    CloseHandle(file);
-    return cut;
-}
-
-// Writes the final header over the placeholder and closes the file, which then ends where its
-// header says; returns false when that could not be done.
-bool finaliseWavFile(WavOutput& output, int32_t channels) {
-    // A failed append leaves the stream failed; the header must still describe what is on disk.
-    const bool appendFailed = !output.file;
-    output.file.clear();
-    output.file.seekp(0, std::ios::beg);
-    writeWavHeader(output.file, captureSampleRate, WAV_BITS_PER_SAMPLE, channels,
-                   static_cast<uint32_t>(output.bytesWritten), false);
-    output.file.close();
-    const bool headerWritten = !output.file.fail();
-    // A failed append may have left part of its packet behind the counted data; a player or the
-    // export would take that torn tail for audio.
-    const bool endsAtItsData = !appendFailed || truncateFile(output.longPath, WAV_HEADER_BYTES + output.bytesWritten);
-    return headerWritten && endsAtItsData;
-}
-
 // Hands one packet to the pipeline as floats: in place for float streams, converted otherwise.
-void processCapturedPacket(const CaptureSession& session, const BYTE* data, UINT32 frames, DWORD flags,
-                           WavOutput& output, HWND window) {
+// Returns true when its PCM was queued for the file.
+bool processCapturedPacket(const CaptureSession& session, const BYTE* data, UINT32 frames, DWORD flags,
+                           PcmQueue& queue, HWND window) {
     const size_t sampleCount = static_cast<size_t>(frames) * static_cast<uint32_t>(session.channels);
     if (flags & AUDCLNT_BUFFERFLAGS_SILENT) {
         // The packet memory of a silent packet holds nothing meaningful.
         const std::vector<float> silence(sampleCount, 0.0f);
-        processPacket(silence.data(), frames, session.channels, output.file, output.bytesWritten, window);
-    } else if (session.encoding == SampleEncoding::Float32) {
-        processPacket(reinterpret_cast<const float*>(data), frames, session.channels, output.file,
-                      output.bytesWritten, window);
-    } else {
-        const std::vector<float> floats = samplesToFloats(data, sampleCount, session.encoding);
-        processPacket(floats.data(), frames, session.channels, output.file, output.bytesWritten, window);
+        return processPacket(silence.data(), frames, session.channels, queue, window);
     }
+    if (session.encoding == SampleEncoding::Float32) {
+        return processPacket(reinterpret_cast<const float*>(data), frames, session.channels, queue, window);
+    }
+    const std::vector<float> floats = samplesToFloats(data, sampleCount, session.encoding);
+    return processPacket(floats.data(), frames, session.channels, queue, window);
 }
 
 // Processes every waiting packet. Ends the recording when the packet-size query fails (the device
 // went away), when the next packet would overflow the WAV size fields, or when a write failed.
-WPARAM drainPackets(const CaptureSession& session, WavOutput& output, HWND window) {
+// A full queue only drops the packet, and counts it: the device is drained whatever the disk does.
+WPARAM drainPackets(const CaptureSession& session, WavWriter& writer, CaptureTally& tally, HWND window) {
     UINT32 packetFrames = 0;
     if (FAILED(session.captureClient->GetNextPacketSize(&packetFrames))) return RECORDING_DEVICE_LOST;
     while (packetFrames != 0) {
         BYTE* data = nullptr;
         UINT32 frames = 0;
         DWORD flags = 0;
-        if (FAILED(session.captureClient->GetBuffer(&data, &frames, &flags, nullptr, nullptr))) break;
-        const bool fits = packetFitsInWav(output.bytesWritten, frames, session.channels);
-        if (fits) processCapturedPacket(session, data, frames, flags, output, window);
+        UINT64 devicePosition = 0;
+        if (FAILED(session.captureClient->GetBuffer(&data, &frames, &flags, &devicePosition, nullptr))) break;
+        const bool fits = packetFitsInWav(tally.bytesQueued, frames, session.channels);
+        if (fits) {
+            const bool queued = processCapturedPacket(session, data, frames, flags, writer.queue, window);
+            if (queued) tally.bytesQueued += static_cast<uint64_t>(frames) * session.channels * sizeof(int16_t);
+            notePacket(tally.gaps, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0, devicePosition, frames,
+                       queued);
+        }
         // NOTE: a failed release leaves nothing to undo; the next GetBuffer reports the stream's state.
         (void)session.captureClient->ReleaseBuffer(frames);
         if (!fits) return RECORDING_SIZE_LIMIT;
-        // A failed write leaves the stream failed, so nothing later could be kept.
-        if (!output.file) return RECORDING_WRITE_FAILED;
+        // After a failed write nothing later could be kept.
+        if (writer.failed.load()) return RECORDING_WRITE_FAILED;
         if (FAILED(session.captureClient->GetNextPacketSize(&packetFrames))) break;
     }
     return RECORDING_SAVED;
 }
 
 // Polls the stream until isRecording is lowered or the recording cannot go on.
-WPARAM captureLoop(const CaptureSession& session, WavOutput& output, HWND window) {
+WPARAM captureLoop(const CaptureSession& session, WavWriter& writer, CaptureTally& tally, HWND window) {
     while (isRecording.load()) {
-        const WPARAM ending = drainPackets(session, output, window);
+        const WPARAM ending = drainPackets(session, writer, tally, window);
         if (ending != RECORDING_SAVED) return ending;
-        refreshHeaderIfDue(output, session.channels);
+        if (writer.failed.load()) return RECORDING_WRITE_FAILED;
         Sleep(POLL_PAUSE_MS);
     }
     return RECORDING_SAVED;
@@ -219,20 +157,32 @@ void enterRecordingState() {
 }
 
 // Records from the started stream into the file at path and returns how the recording ended;
-// bytesKept is the PCM data the file holds.
-WPARAM recordStream(const CaptureSession& session, const std::wstring& path, HWND window, uint64_t& bytesKept) {
-    WavOutput output;
-    if (!openWavFile(output, path, session.channels)) return RECORDING_FILE_NOT_CREATED;
+// bytesKept is the PCM data the file holds, gaps the holes in it.
+WPARAM recordStream(const CaptureSession& session, const std::wstring& path, HWND window, uint64_t& bytesKept,
+                    GapTally& gaps) {
+    WavWriter writer;
+    if (!startWavWriter(writer, path, captureSampleRate, session.channels)) return RECORDING_FILE_NOT_CREATED;
     enterRecordingState();
     PostMessageW(window, WM_RECORDING_STARTED, 0, 0);
-    WPARAM outcome = captureLoop(session, output, window);
+    CaptureTally tally;
+    WPARAM outcome = captureLoop(session, writer, tally, window);
     // NOTE: Stop's status changes nothing: the stream is released right after either way.
     (void)session.audioClient->Stop();
-    if (!finaliseWavFile(output, session.channels) && outcome == RECORDING_SAVED) outcome = RECORDING_WRITE_FAILED;
-    bytesKept = output.bytesWritten;
-    // A device that delivered nothing would otherwise be reported as a saved recording.
-    if (outcome == RECORDING_SAVED && bytesKept == 0) outcome = RECORDING_NO_AUDIO;
+    // The file is complete only once the writer has caught up, however long the disk takes.
+    if (!finishWavWriter(writer) && outcome == RECORDING_SAVED) outcome = RECORDING_WRITE_FAILED;
+    bytesKept = writer.bytesOnDisk;
+    gaps = tally.gaps;
+    // A device that delivered nothing would otherwise be reported as a saved recording; audio
+    // that arrived and was lost is told as gaps instead.
+    if (outcome == RECORDING_SAVED && bytesKept == 0 && gaps.gaps == 0) outcome = RECORDING_NO_AUDIO;
     return outcome;
+}
+
+// Publishes the holes of the recording that is ending, for the status line.
+void publishGaps(const GapTally& gaps, int32_t sampleRate) {
+    lastRecordingGaps.store(gaps.gaps);
+    lastRecordingMissingMs.store(framesToMilliseconds(gaps.missingFrames, sampleRate));
+    lastRecordingGapLengthUnknown.store(gaps.lengthUnknown);
 }
 
 }  // namespace
@@ -250,10 +200,12 @@ void recordAudio(std::wstring path, HWND window) {
 
     CaptureSession session;
     uint64_t bytesKept = 0;
+    GapTally gaps;
     WPARAM outcome = openEndpoint(session);
     if (outcome == RECORDING_SAVED) outcome = startStream(session);
-    if (outcome == RECORDING_SAVED) outcome = recordStream(session, path, window, bytesKept);
+    if (outcome == RECORDING_SAVED) outcome = recordStream(session, path, window, bytesKept, gaps);
     const uint64_t keptMs = audioMilliseconds(bytesKept, captureSampleRate, session.channels);
+    publishGaps(gaps, captureSampleRate);
     releaseSession(session);
 
     if (SUCCEEDED(comStatus)) CoUninitialize();

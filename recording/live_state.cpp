@@ -5,6 +5,9 @@ std::atomic<bool> captureActive{false};
 std::atomic<bool> renderRunning{true};
 std::atomic<float> inputLevel{0.0f};
 std::atomic<bool> stopRequested{false};
+std::atomic<uint64_t> lastRecordingGaps{0};
+std::atomic<uint64_t> lastRecordingMissingMs{0};
+std::atomic<bool> lastRecordingGapLengthUnknown{false};
 
 std::vector<int16_t> waveformLeft;
 std::mutex waveformMutex;

@@ -46,6 +46,13 @@ constexpr WPARAM RECORDING_ACCESS_DENIED = 9;
 // Another program holds the device in exclusive mode: nothing recorded, no file created.
 constexpr WPARAM RECORDING_DEVICE_IN_USE = 10;
 
+// The holes in the last recording's file: where the device lost audio before it was read, or
+// where packets were dropped because the disk fell more than the writer's queue behind. Stored by
+// the capture worker before it posts WM_RECORDING_SAVED, read by the UI thread on that message.
+extern std::atomic<uint64_t> lastRecordingGaps;
+extern std::atomic<uint64_t> lastRecordingMissingMs;       // the audio known to be missing in them
+extern std::atomic<bool> lastRecordingGapLengthUnknown;    // some hole could not be measured
+
 // Lock order: fftInputMutex may be held while spectrumMutex is taken; no other nesting.
 extern std::atomic<bool> isRecording;
 extern std::atomic<bool> captureActive;

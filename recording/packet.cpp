@@ -9,14 +9,6 @@
 
 namespace {
 
-// Appends the packet's PCM to the stream; counts the bytes only when the stream accepted them.
-void appendPcm(const float* samples, size_t sampleCount, std::ostream& wavFile, uint64_t& bytesWritten) {
-    const std::vector<int16_t> pcm = floatsToPcm16(samples, sampleCount);
-    const std::streamsize length = static_cast<std::streamsize>(pcm.size() * sizeof(int16_t));
-    wavFile.write(reinterpret_cast<const char*>(pcm.data()), length);
-    if (wavFile) bytesWritten += static_cast<uint64_t>(length);
-}
-
 // Feeds the analyser input and runs one analysis on the newest block once enough has gathered.
 void feedAnalyser(const std::vector<float>& left) {
     std::lock_guard<std::mutex> guard(fftInputMutex);
@@ -35,12 +27,11 @@ void feedAnalyser(const std::vector<float>& left) {
 
 }  // namespace
 
-void processPacket(const float* samples, uint32_t frames, int32_t channels, std::ostream& wavFile,
-                   uint64_t& bytesWritten, HWND window) {
+bool processPacket(const float* samples, uint32_t frames, int32_t channels, PcmQueue& queue, HWND window) {
     const uint32_t sampleCount32 = frames * static_cast<uint32_t>(channels);
     const size_t sampleCount = sampleCount32;
 
-    appendPcm(samples, sampleCount, wavFile, bytesWritten);
+    const bool queued = pushPcm(queue, samples, sampleCount);
 
     const std::vector<float> left = leftChannel(samples, sampleCount, channels);
     const std::vector<int16_t> leftPcm = floatsToPcm16(left.data(), left.size());
@@ -52,7 +43,8 @@ void processPacket(const float* samples, uint32_t frames, int32_t channels, std:
     feedAnalyser(left);
 
     // An empty packet has no level: publishing 0/0 would put a NaN on the meter.
-    if (left.empty()) return;
+    if (left.empty()) return queued;
     inputLevel.store(packetLevel(left));
     PostMessageW(window, WM_LEVEL_UPDATE, 0, 0);
+    return queued;
 }

@@ -31,7 +31,12 @@ gtest_discover_tests(capture_no_device_tests DISCOVERY_MODE PRE_TEST DISCOVERY_T
 add_executable(capture_pipe_tests audio/capture_pipe_tests.cpp)
 target_link_libraries(capture_pipe_tests PRIVATE voxtrel_test_support GTest::gtest_main voxtrel_recording)
 target_include_directories(capture_pipe_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/audio)
-add_test(NAME CapturePipeSource.RecordsOneContiguousRunOfTheFedFrames
-  COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/audio/run_pipe_capture.sh $<TARGET_FILE:capture_pipe_tests>)
-set_tests_properties(CapturePipeSource.RecordsOneContiguousRunOfTheFedFrames PROPERTIES
-  TIMEOUT 120 RESOURCE_LOCK debug_output)
+# Each case with a feed of its own: long enough for its recording, and no longer.
+foreach(case "RecordsOneContiguousRunOfTheFedFrames;20" "AWriterHeldForTenSecondsLosesNoFrame;40")
+  list(GET case 0 name)
+  list(GET case 1 seconds)
+  add_test(NAME CapturePipeSource.${name}
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/audio/run_pipe_capture.sh $<TARGET_FILE:capture_pipe_tests>
+            ${seconds} CapturePipeSource.${name})
+  set_tests_properties(CapturePipeSource.${name} PROPERTIES TIMEOUT 120 RESOURCE_LOCK debug_output)
+endforeach()

@@ -28,6 +28,13 @@ if(CMAKE_CROSSCOMPILING)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_keyboard.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
   set_tests_properties(e2e.TheKeyboardAloneWorksTheProgram PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
 
+  # A disk that stalls mid-recording (a preloaded library holds the writes): alone, and it
+  # changes the default capture source as the audio tests do.
+  add_test(NAME e2e.AStalledDiskLosesNoFrameOfTheRecording
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_stall.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
+  set_tests_properties(e2e.AStalledDiskLosesNoFrameOfTheRecording PROPERTIES
+    TIMEOUT 300 RUN_SERIAL TRUE RESOURCE_LOCK debug_output)
+
   # Screenshots: alone on the display, and it changes the default capture source.
   add_test(NAME e2e.TracesShowOnScreenAndTheWindowAnswersAtOnce
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_screen.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>

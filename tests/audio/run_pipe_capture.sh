@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Records a known signal through a PulseAudio pipe source: sets the source up as the default,
 # feeds it at real-time pace, runs the Wine test program and restores the previous default.
+# Usage: run_pipe_capture.sh TEST_EXE [FEED_SECONDS [GTEST_FILTER]]
 set -u
 exe="$1"
+export VOXTREL_PIPE_SECONDS="${2:-20}"
+filter="${3:-*}"
 here="$(cd "$(dirname "$0")" && pwd)"
 work="$(mktemp -d /tmp/voxtrel-pipe.XXXXXX)"
 name="voxtrel_pipe_$$"
@@ -19,8 +22,8 @@ cleanup() {
 }
 trap cleanup EXIT
 pactl set-default-source "$name"
-python3 "$here/pipe_feeder.py" "$work/feed" 20 &
+python3 "$here/pipe_feeder.py" "$work/feed" "$VOXTREL_PIPE_SECONDS" &
 feeder=$!
 sleep 1
-wine "$exe"
+wine "$exe" --gtest_filter="$filter"
 exit $?

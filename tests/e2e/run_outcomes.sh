@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the real Voxtrel tells its user when a recording or an export cannot be made, driven
 # through its windows under Wine: no capture device, a file another program holds open, a disk
-# that fills up while recording, and an export of a WAV file it cannot read.
+# that fills up while recording, an export onto the recording itself, and an export of a WAV file
+# it cannot read.
 # Usage: run_outcomes.sh VOXTREL_EXE DRIVER_EXE
 set -uo pipefail
 EXE="$(realpath "$1")"
@@ -72,6 +73,31 @@ check "full-disk: the file is a whole WAV of what it kept" \
 check "full-disk: a start after it is accepted again" drive click 1
 check "full-disk: the dialog opens" drive cancel-dialog 10000
 close_app "full-disk: the program"
+
+# An export onto the recording itself, by another spelling or through a hard link, is refused
+# with one message, and the recording stays as it was.
+start_app onto
+TAKE="$WORK/onto/take.wav"
+record_to onto "$TAKE"
+check "onto: audio reaches the recording" wait_for_audio "$TAKE" 1
+drive click 2
+status="$(drive wait-status "Saved" 30000)"
+check "onto: the recording is saved ($status)" [ "$status" = "Saved to: $(winpath "$TAKE")" ]
+cp "$TAKE" "$WORK/take-before.wav"
+ln "$TAKE" "$WORK/onto/link.wav"
+for target in "$WORK/onto/TAKE.WAV" "$WORK/onto/link.wav"; do
+  name="$(basename "$target")"
+  drive click 10
+  check "onto $name: the export dialog accepts the name" drive save-dialog "$(winpath "$target")"
+  check "onto $name: the dialog asks to replace the existing file" drive answer-box 6 15000
+  box="$(drive message-box 15000)"
+  check "onto $name: the export refuses with its message ($box)" \
+    [ "$box" = "The MP3 file chosen is the recording itself. Choose another name: the recording was left unchanged." ]
+  check "onto $name: no second message follows" bash -c '! wine "$0" message-box 2000 >/dev/null 2>&1' "$DRIVER"
+  check "onto $name: the recording is untouched" cmp -s "$TAKE" "$WORK/take-before.wav"
+done
+check "onto: nothing else is left in the folder" [ "$(ls -A "$WORK/onto" | sort | tr '\n' ' ')" = "link.wav take.wav " ]
+close_app "onto: the program"
 
 # An export before any recording reads output.wav from the current folder; a 32-bit float WAV
 # there is refused, not encoded as noise.

@@ -212,6 +212,25 @@ TEST(StatusText, SaysHowTheRecordingEndedAndWhatTheFileHolds) {
     for (const auto& c : cases) EXPECT_EQ(recordingStatusText(c.outcome, path, c.keptMs), c.text) << c.outcome;
 }
 
+TEST(StatusText, ARecordingWithGapsSaysHowManyAndHowMuchIsMissing) {
+    const std::wstring path = L"C:\\takes\\gappy.wav";
+    const struct {
+        WPARAM outcome;
+        uint64_t keptMs;
+        RecordingGaps gaps;
+        std::wstring text;
+    } cases[] = {
+        {RECORDING_SAVED, 9000, {0, 0, false}, L"Saved to: " + path},
+        {RECORDING_SAVED, 9000, {1, 5200, false}, L"Saved with 1 gap (5.2 s of audio missing) to: " + path},
+        {RECORDING_SAVED, 9000, {3, 1500, true}, L"Saved with 3 gaps (at least 1.5 s of audio missing) to: " + path},
+        {RECORDING_SAVED, 9000, {1, 0, true}, L"Saved with 1 gap (length unknown) to: " + path},
+        {RECORDING_WRITE_FAILED, 12345, {2, 61000, false},
+         L"Recording stopped early: writing to the file failed. 12.3 s of audio, with 2 gaps (1:01 of audio "
+         L"missing), kept in: " + path},
+    };
+    for (const auto& c : cases) EXPECT_EQ(recordingStatusText(c.outcome, path, c.keptMs, c.gaps), c.text);
+}
+
 TEST(StatusText, DurationsReadAsAPersonWouldSayThem) {
     const struct {
         uint64_t ms;
@@ -245,6 +264,20 @@ TEST_F(MainWindowTest, RecordingSavedTellsTheOutcomeAndReturnsToIdle) {
         EXPECT_FALSE(isRecording.load());
     }
     EXPECT_EQ(windowText(statusLabel).rfind(L"Recording stopped early", 0), 0u);
+}
+
+TEST_F(MainWindowTest, RecordingSavedTellsTheGapsTheWorkerPublished) {
+    outputPath = L"C:\\takes\\second.wav";
+    lastRecordingGaps.store(2);
+    lastRecordingMissingMs.store(1500);
+    lastRecordingGapLengthUnknown.store(false);
+    isRecording.store(true);
+    SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 9000);
+    EXPECT_EQ(windowText(statusLabel), L"Saved with 2 gaps (1.5 s of audio missing) to: C:\\takes\\second.wav");
+    lastRecordingGaps.store(0);
+    lastRecordingMissingMs.store(0);
+    SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 9000);
+    EXPECT_EQ(windowText(statusLabel), L"Saved to: C:\\takes\\second.wav");
 }
 
 TEST_F(MainWindowTest, StopActsWhateverTheNotificationCode) {

@@ -1,6 +1,8 @@
 // Capture worker against fake Core Audio objects handed in through the enumerator seam: every
 // row of its failure table, the calls it makes and their order, sample formats other than float,
-// silent packets, a stop during set-up and the end before the WAV size fields overflow.
+// silent packets, a stop during set-up and the end before the WAV size fields overflow; and a
+// capture client that behaves like Windows (a one-second buffer that drops what is not read in
+// time) against a WAV writer held up in a write, every frame of a counting signal checked.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -8,15 +10,20 @@
 #include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "capture_run.h"
+#include "held_write.h"
 #include "recording/audio_seam.h"
+#include "recording/gaps.h"
 #include "recording/live_state.h"
 #include "recording/pcm.h"
 #include "temp_dir.h"
@@ -41,6 +48,8 @@ struct BufferAnswer {
     DWORD flags;
 };
 
+struct WindowsDevice;
+
 // What the fakes do and what they saw, shared by all four of them for one run.
 struct FakeScript {
     std::string failingCall;  // the one set-up call that fails, by name
@@ -52,6 +61,10 @@ struct FakeScript {
     std::deque<BufferAnswer> buffers;
     // Once the sizes are used up: lower isRecording as "Stop" would, or fail as a removed device.
     bool stopWhenDone = true;
+    // Or, once the sizes are used up, answer "no packet" until the worker ends by itself.
+    bool idleWhenDone = false;
+    // When set, the capture client's packets come from this device instead of the lists above.
+    WindowsDevice* device = nullptr;
     std::vector<std::string> calls;
     const void* handedOutFormat = nullptr;
     int liveObjects = 0;
@@ -96,12 +109,19 @@ private:
     ULONG refs_ = 1;
 };
 
+HRESULT deviceNextPacketSize(WindowsDevice& device, UINT32* frames);
+HRESULT deviceGetBuffer(WindowsDevice& device, BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition);
+HRESULT deviceReleaseBuffer(WindowsDevice& device, UINT32 frames);
+
 class FakeCaptureClient : public FakeUnknown<IAudioCaptureClient> {
 public:
     FakeCaptureClient() : FakeUnknown("CaptureClient") {}
     HRESULT STDMETHODCALLTYPE GetBuffer(BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition,
                                         UINT64* qpcPosition) override {
-        script->calls.push_back(std::string("GetBuffer") + (devicePosition || qpcPosition ? " positions" : ""));
+        if (script->device) return deviceGetBuffer(*script->device, data, frames, flags, devicePosition);
+        // The worker asks for the device position, by which it measures what a discontinuity lost.
+        script->calls.push_back(std::string("GetBuffer") + (devicePosition ? " device-position" : "") +
+                                (qpcPosition ? " qpc-position" : ""));
         if (script->buffers.empty()) return AUDCLNT_E_BUFFER_ERROR;
         current_ = std::move(script->buffers.front());
         script->buffers.pop_front();
@@ -109,15 +129,23 @@ public:
         *data = current_.bytes.data();
         *frames = current_.frames;
         *flags = current_.flags;
+        if (devicePosition) *devicePosition = position_;
+        position_ += current_.frames;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ReleaseBuffer(UINT32 frames) override {
+        if (script->device) return deviceReleaseBuffer(*script->device, frames);
         script->calls.push_back("ReleaseBuffer " + std::to_string(frames));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetNextPacketSize(UINT32* frames) override {
+        if (script->device) return deviceNextPacketSize(*script->device, frames);
         script->calls.push_back("GetNextPacketSize");
         if (script->sizes.empty()) {
+            if (script->idleWhenDone) {
+                *frames = 0;
+                return S_OK;
+            }
             if (!script->stopWhenDone) return AUDCLNT_E_DEVICE_INVALIDATED;
             isRecording.store(false);
             *frames = 0;
@@ -131,6 +159,7 @@ public:
 
 private:
     BufferAnswer current_;
+    UINT64 position_ = 0;
 };
 
 class FakeAudioClient : public FakeUnknown<IAudioClient> {
@@ -407,8 +436,8 @@ TEST_F(CaptureSeamTest, StereoFloatPacketsAreRecordedInOrderWithTheMixFormatsHea
     record(path, RECORDING_SAVED, (480 + 480 + 96) * 1000 / 48000);
 
     EXPECT_EQ(script_.calls,
-              recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480", "GetNextPacketSize", "GetBuffer",
-                              "ReleaseBuffer 480", "GetNextPacketSize", "GetNextPacketSize", "GetBuffer",
+              recordingCalls({"GetNextPacketSize", "GetBuffer device-position", "ReleaseBuffer 480", "GetNextPacketSize", "GetBuffer device-position",
+                              "ReleaseBuffer 480", "GetNextPacketSize", "GetNextPacketSize", "GetBuffer device-position",
                               "ReleaseBuffer 96", "GetNextPacketSize", "GetNextPacketSize"}));
     EXPECT_EQ(captureSampleRate, 48000);
 
@@ -429,7 +458,7 @@ TEST_F(CaptureSeamTest, RemovedDeviceFinalisesWhatWasCapturedAndLeavesIsRecordin
     const std::wstring path = dir_.wideFile(L"removed.wav");
     record(path, RECORDING_DEVICE_LOST, 10);
 
-    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",
+    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer device-position", "ReleaseBuffer 480",
                                              "GetNextPacketSize", "GetNextPacketSize"}));
     EXPECT_TRUE(isRecording.load()) << "only the UI thread lowers it, on WM_RECORDING_SAVED";
     const std::vector<unsigned char> file = readFileBytes(path);
@@ -449,10 +478,10 @@ TEST_F(CaptureSeamTest, FailuresInsideADrainEndOnlyThatDrain) {
     const std::wstring path = dir_.wideFile(L"drain.wav");
     record(path, RECORDING_DEVICE_LOST, 20);
 
-    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer",                                   //
-                                             "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",              //
+    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer device-position",                                   //
+                                             "GetNextPacketSize", "GetBuffer device-position", "ReleaseBuffer 480",              //
                                              "GetNextPacketSize",                                                //
-                                             "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",              //
+                                             "GetNextPacketSize", "GetBuffer device-position", "ReleaseBuffer 480",              //
                                              "GetNextPacketSize",                                                //
                                              "GetNextPacketSize"}));
     std::vector<float> both = a;
@@ -553,8 +582,8 @@ TEST_F(CaptureSeamTest, PacketThatWouldOverflowTheSizeFieldsEndsTheRecordingUnwr
     const std::wstring path = dir_.wideFile(L"full.wav");
     record(path, RECORDING_SIZE_LIMIT, 10);
 
-    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer", "ReleaseBuffer 480",
-                                             "GetNextPacketSize", "GetBuffer", "ReleaseBuffer 2147483647"}));
+    EXPECT_EQ(script_.calls, recordingCalls({"GetNextPacketSize", "GetBuffer device-position", "ReleaseBuffer 480",
+                                             "GetNextPacketSize", "GetBuffer device-position", "ReleaseBuffer 2147483647"}));
     EXPECT_TRUE(isRecording.load()) << "the worker ended on its own";
     const std::vector<unsigned char> file = readFileBytes(path);
     ASSERT_EQ(file.size(), 44u + 960);
@@ -577,9 +606,13 @@ TEST_F(CaptureSeamTest, FullDiskKeepsTheHeaderTrueToTheDataOnDisk) {
         fed.insert(fed.end(), packet.begin(), packet.end());
     }
     const std::wstring path = dir_.wideFile(L"full-disk.wav");
-    const size_t packetsThatFit = (limit - 44) / PACKET_BYTES;
-    record(path, RECORDING_WRITE_FAILED, packetsThatFit * 10);  // 10 ms of audio a packet
-    EXPECT_FALSE(script_.sizes.empty()) << "the recording went on after the failed write";
+    // The writer keeps every whole frame the disk took: what fits behind the header.
+    constexpr size_t FRAME_BYTES = 2 * 2;
+    const size_t framesThatFit = (limit - 44) / FRAME_BYTES;
+    // The packets are queued faster than the disk fills, so the worker may take them all; after
+    // them the device stays open and quiet, so only the failed write can end the recording.
+    script_.idleWhenDone = true;
+    record(path, RECORDING_WRITE_FAILED, framesThatFit * 1000 / 48000);
     EXPECT_TRUE(isRecording.load()) << "the worker ended on its own";
 
     const std::vector<unsigned char> file = readFileBytes(path);
@@ -587,10 +620,244 @@ TEST_F(CaptureSeamTest, FullDiskKeepsTheHeaderTrueToTheDataOnDisk) {
     ASSERT_LE(file.size(), limit);
     const uint32_t declared = readLe32(file, 40);
     EXPECT_EQ(readLe32(file, 4), declared + 36) << "the final header was not rewritten after the failed write";
-    EXPECT_EQ(declared, packetsThatFit * PACKET_BYTES) << "a torn packet was counted, or whole ones are missing";
+    EXPECT_EQ(declared, framesThatFit * FRAME_BYTES) << "a torn frame was counted, or whole ones are missing";
     EXPECT_EQ(file.size(), 44u + declared) << "the torn tail of the failed write is still behind the data";
     std::vector<int16_t> recorded = wavSamples(file);
     recorded.resize(declared / 2);
     fed.resize(declared / 2);
     EXPECT_EQ(recorded, pcmOf(fed));
+}
+
+// ---- a device that behaves like Windows, and a writer held up -----------------------------------
+
+namespace {
+
+// A shared-mode capture stream as Windows runs it: the device fills a one-second buffer at the
+// stream's rate, by a clock the test advances; what the client has not read when the buffer is
+// full is lost, and the next packet it gets carries DATA_DISCONTINUITY. Wine's PulseAudio driver
+// buffers far more, so only a model like this shows what Windows would lose.
+struct WindowsDevice {
+    static constexpr UINT32 RATE = 48000;
+    static constexpr int CHANNELS = 2;
+    static constexpr UINT32 PACKET_FRAMES = 480;
+    static constexpr size_t BUFFER_PACKETS = RATE / PACKET_FRAMES;  // one second
+
+    struct Packet {
+        UINT64 position;
+        DWORD flags;
+    };
+    std::mutex mutex;
+    std::condition_variable taken;  // the client released a packet
+    std::deque<Packet> waiting;
+    UINT64 produced = 0;            // the device position: frames the clock has made so far
+    UINT64 lost = 0;                // frames lost for want of room in the buffer
+    bool discontinuity = false;     // the next packet follows lost audio
+    bool readerStarved = false;     // the client sees no packets, as a thread never scheduled would
+    std::vector<float> memory;      // the packet handed out
+};
+
+// Returns one sample of the counting signal: frame n is n % 32767 on the first channel and
+// n / 32767 on the second, each centred in its PCM step, so every recorded frame tells its number.
+float countingSample(UINT64 frame, int channel) {
+    const UINT64 digit = channel == 0 ? frame % 32767 : frame / 32767 % 32767;
+    return (static_cast<float>(digit) + 0.5f) / 32767.0f;
+}
+
+HRESULT deviceNextPacketSize(WindowsDevice& device, UINT32* frames) {
+    std::lock_guard<std::mutex> lock(device.mutex);
+    *frames = device.readerStarved || device.waiting.empty() ? 0 : WindowsDevice::PACKET_FRAMES;
+    return S_OK;
+}
+
+HRESULT deviceGetBuffer(WindowsDevice& device, BYTE** data, UINT32* frames, DWORD* flags, UINT64* devicePosition) {
+    std::lock_guard<std::mutex> lock(device.mutex);
+    *data = nullptr;
+    *frames = 0;
+    *flags = 0;
+    if (device.waiting.empty()) return AUDCLNT_S_BUFFER_EMPTY;
+    const WindowsDevice::Packet& packet = device.waiting.front();
+    device.memory.resize(WindowsDevice::PACKET_FRAMES * WindowsDevice::CHANNELS);
+    for (UINT32 f = 0; f < WindowsDevice::PACKET_FRAMES; ++f)
+        for (int c = 0; c < WindowsDevice::CHANNELS; ++c)
+            device.memory[f * WindowsDevice::CHANNELS + c] = countingSample(packet.position + f, c);
+    *data = reinterpret_cast<BYTE*>(device.memory.data());
+    *frames = WindowsDevice::PACKET_FRAMES;
+    *flags = packet.flags;
+    if (devicePosition) *devicePosition = packet.position;
+    return S_OK;
+}
+
+HRESULT deviceReleaseBuffer(WindowsDevice& device, UINT32 frames) {
+    std::lock_guard<std::mutex> lock(device.mutex);
+    if (frames != 0 && !device.waiting.empty()) device.waiting.pop_front();
+    device.taken.notify_all();
+    return S_OK;
+}
+
+// Makes one packet of device time pass: it enters the buffer, or is lost when the buffer is full.
+void tick(WindowsDevice& device) {
+    std::lock_guard<std::mutex> lock(device.mutex);
+    if (device.waiting.size() >= WindowsDevice::BUFFER_PACKETS) {
+        device.lost += WindowsDevice::PACKET_FRAMES;
+        device.discontinuity = true;
+    } else {
+        const DWORD flags = device.discontinuity ? static_cast<DWORD>(AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) : 0;
+        device.waiting.push_back({device.produced, flags});
+        device.discontinuity = false;
+    }
+    device.produced += WindowsDevice::PACKET_FRAMES;
+}
+
+// Waits, up to timeoutMs of real time, until the client has read all but `most` waiting packets.
+bool waitForReader(WindowsDevice& device, size_t most, DWORD timeoutMs) {
+    std::unique_lock<std::mutex> lock(device.mutex);
+    return device.taken.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return device.waiting.size() <= most; });
+}
+
+// Lets `seconds` of device time pass. The clock runs ahead of real time: whenever half the
+// buffer waits, it gives the client up to two real seconds to read, as a capture thread that is
+// blocked (on a disk, say) would not; such a client then loses audio here as it would on Windows.
+void runDevice(WindowsDevice& device, CaptureRun& run, double seconds) {
+    const int packets = static_cast<int>(seconds * WindowsDevice::RATE / WindowsDevice::PACKET_FRAMES + 0.5);
+    for (int p = 0; p < packets; ++p) {
+        tick(device);
+        if (device.readerStarved) continue;
+        if (p % (WindowsDevice::BUFFER_PACKETS / 2) == 0) {
+            (void)waitForReader(device, 0, 2000);
+            run.pumpFor(1);  // the level updates, as the UI thread takes them
+        }
+    }
+}
+
+// What a recording of the counting signal holds: the runs of frame numbers missing from it, and
+// whether every frame followed the one before (nothing doubled, reordered or corrupted).
+struct CountedFrames {
+    UINT64 frames = 0;
+    UINT64 first = 0;
+    std::vector<std::pair<UINT64, UINT64>> holes;  // [from, to) of frame numbers
+    bool inOrder = true;
+};
+
+CountedFrames countFrames(const std::vector<int16_t>& samples) {
+    CountedFrames counted;
+    counted.frames = samples.size() / 2;
+    UINT64 expected = 0;
+    for (size_t f = 0; f < counted.frames; ++f) {
+        const UINT64 number = static_cast<UINT64>(samples[2 * f + 1]) * 32767 + static_cast<UINT64>(samples[2 * f]);
+        if (f == 0) counted.first = number;
+        else if (number > expected) counted.holes.push_back({expected, number});
+        else if (number < expected) counted.inOrder = false;
+        expected = number + 1;
+    }
+    return counted;
+}
+
+// Lowers HeldWrite's hold on the way out of a test, before the recording is waited for.
+struct ReleaseOnExit {
+    HeldWrite& held;
+    ~ReleaseOnExit() { held.release(); }
+};
+
+class WriterStallTest : public CaptureSeamTest {
+protected:
+    void SetUp() override {
+        CaptureSeamTest::SetUp();
+        script_.mixFormat = formatBytes(extensibleFormat(SUBTYPE_IEEE_FLOAT, WindowsDevice::CHANNELS,
+                                                         WindowsDevice::RATE, 32, 32));
+        script_.device = &device_;
+        lastRecordingGaps.store(99);
+    }
+
+    // Records the counting signal: one second, then `holdSeconds` of device time while the writer
+    // is held in a write, then one more second; returns what the file holds.
+    CountedFrames recordWithHeldWriter(double holdSeconds, WPARAM outcome = RECORDING_SAVED) {
+        const std::wstring path = dir_.wideFile(L"held.wav");
+        HeldWrite held;
+        {
+            CaptureRun run(path);
+            ReleaseOnExit releaseFirst{held};
+            EXPECT_TRUE(run.waitUntilRecording(10000));
+            runDevice(device_, run, 1.0);
+            held.holdNext();
+            // The writer polls the queue; the packets of that second make its next write.
+            EXPECT_TRUE(held.waitUntilHeld(10000)) << "the writer never wrote";
+            runDevice(device_, run, holdSeconds);
+            EXPECT_EQ(device_.lost, 0u) << "the capture worker stopped reading while the writer was held";
+            held.release();
+            runDevice(device_, run, 1.0);
+            EXPECT_TRUE(waitForReader(device_, 0, 10000));
+            run.stop();
+            EXPECT_TRUE(run.waitUntilSaved(60000));
+            EXPECT_EQ(run.outcome(), outcome);
+        }
+        const std::vector<unsigned char> file = readFileBytes(path);
+        EXPECT_GE(file.size(), 44u);
+        if (file.size() < 44) return {};
+        EXPECT_EQ(readLe32(file, 40), file.size() - 44) << "the final header does not describe the file";
+        return countFrames(wavSamples(file));
+    }
+
+    WindowsDevice device_;
+};
+
+}  // namespace
+
+TEST_F(WriterStallTest, HoldsWellWithinTheQueueLoseNoFrame) {
+    for (double hold : {5.0, 20.0}) {
+        SCOPED_TRACE(hold);
+        device_.produced = 0;
+        device_.lost = 0;
+        const CountedFrames counted = recordWithHeldWriter(hold);
+        EXPECT_EQ(counted.first, 0u);
+        EXPECT_EQ(counted.frames, device_.produced) << "every frame the device made is in the file";
+        EXPECT_TRUE(counted.holes.empty());
+        EXPECT_TRUE(counted.inOrder);
+        EXPECT_EQ(lastRecordingGaps.load(), 0u);
+        EXPECT_EQ(lastRecordingMissingMs.load(), 0u);
+    }
+}
+
+TEST_F(WriterStallTest, AHoldLongerThanTheQueueLosesOneRunOfAudioAndTellsHowMuch) {
+    // 35 s of device time against a queue of 30: at least 5 s cannot be kept; the queue may
+    // also still hold up to a second that the held write had not taken yet.
+    const CountedFrames counted = recordWithHeldWriter(35.0);
+    EXPECT_EQ(counted.first, 0u);
+    EXPECT_TRUE(counted.inOrder);
+    ASSERT_EQ(counted.holes.size(), 1u);
+    const UINT64 missing = counted.holes[0].second - counted.holes[0].first;
+    EXPECT_GE(missing, 5u * WindowsDevice::RATE);
+    EXPECT_LE(missing, 6u * WindowsDevice::RATE + WindowsDevice::PACKET_FRAMES);
+    EXPECT_EQ(counted.frames + missing, device_.produced) << "all else is kept";
+    EXPECT_EQ(lastRecordingGaps.load(), 1u);
+    EXPECT_EQ(lastRecordingMissingMs.load(), framesToMilliseconds(missing, WindowsDevice::RATE));
+    EXPECT_FALSE(lastRecordingGapLengthUnknown.load());
+}
+
+TEST_F(WriterStallTest, AudioTheDeviceLostBeforeItWasReadIsOneGapOfMeasuredLength) {
+    const std::wstring path = dir_.wideFile(L"starved.wav");
+    {
+        CaptureRun run(path);
+        ASSERT_TRUE(run.waitUntilRecording(10000));
+        runDevice(device_, run, 1.0);
+        ASSERT_TRUE(waitForReader(device_, 0, 10000));
+        // The worker gets no packets for 1.5 s of device time: the last half second is lost.
+        device_.readerStarved = true;
+        runDevice(device_, run, 1.5);
+        EXPECT_EQ(device_.lost, WindowsDevice::RATE / 2);  // 150 packets of time, 100 of buffer
+        device_.readerStarved = false;
+        ASSERT_TRUE(waitForReader(device_, 0, 10000));
+        runDevice(device_, run, 1.0);
+        ASSERT_TRUE(waitForReader(device_, 0, 10000));
+        run.stop();
+        ASSERT_TRUE(run.waitUntilSaved(10000));
+        EXPECT_EQ(run.outcome(), RECORDING_SAVED) << "a recording with gaps is still saved";
+    }
+    const CountedFrames counted = countFrames(wavSamples(readFileBytes(path)));
+    EXPECT_TRUE(counted.inOrder);
+    ASSERT_EQ(counted.holes.size(), 1u);
+    EXPECT_EQ(counted.holes[0].second - counted.holes[0].first, device_.lost);
+    EXPECT_EQ(counted.frames + device_.lost, device_.produced);
+    EXPECT_EQ(lastRecordingGaps.load(), 1u);
+    EXPECT_EQ(lastRecordingMissingMs.load(), 500u);
 }

@@ -465,3 +465,37 @@ TEST(ExportJob, ExportOfAFileBeingWrittenEncodesWhatItRead) {
 }
 
 }  // namespace
+
+TEST(ExportJob, RefusesAnMp3NameThatIsTheRecordingItselfHoweverSpelt) {
+    TempDir dir;
+    const std::vector<unsigned char> recording = validWavBytes();
+    writeFileBytes(dir.path() / "take.wav", recording);
+    const std::wstring wav = dir.wideFile(L"take.wav");
+    ASSERT_TRUE(CreateHardLinkW(dir.wideFile(L"link.wav").c_str(), wav.c_str(), nullptr));
+    wchar_t shortName[MAX_PATH] = {};
+    const DWORD shortLength = GetShortPathNameW(wav.c_str(), shortName, MAX_PATH);
+    ASSERT_GT(shortLength, 0u);
+    ASSERT_LT(shortLength, static_cast<DWORD>(MAX_PATH));
+    const struct {
+        const char* name;
+        std::wstring mp3;
+    } cases[] = {
+        {"the same name", wav},
+        {"another case", dir.wideFile(L"TAKE.WAV")},
+        {"the short name", shortName},
+        {"a hard link", dir.wideFile(L"link.wav")},
+        {"a relative spelling", dir.wideFile(L".\\take.wav")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_TRUE(isSameFile(c.mp3, wav));
+        expectSingleError(runWatchedExport(c.mp3, wav), EXPORT_ONTO_RECORDING_TEXT);
+        EXPECT_EQ(readFileBytes(dir.path() / "take.wav"), recording) << "the recording was touched";
+    }
+    EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::wstring>{L"link.wav", L"take.wav"}));
+    // Another file, a name not yet taken, and a missing recording are not the recording.
+    writeFileBytes(dir.path() / "other.wav", recording);
+    EXPECT_FALSE(isSameFile(dir.wideFile(L"other.wav"), wav));
+    EXPECT_FALSE(isSameFile(dir.wideFile(L"new.mp3"), wav));
+    EXPECT_FALSE(isSameFile(wav, dir.wideFile(L"missing.wav")));
+}

@@ -14,7 +14,9 @@
 #include "analysis/spectrum.h"
 #include "debug_monitor.h"
 #include "recording/live_state.h"
+#include "recording/gaps.h"
 #include "recording/packet.h"
+#include "recording/pcm_queue.h"
 #include "recording/pcm.h"
 #include "recording/sample_format.h"
 #include "recording/wav_header.h"
@@ -157,16 +159,21 @@ protected:
         resetLiveState();
         window = createTestWindow();
         ASSERT_NE(window, nullptr);
-        path = dir.file("packets.wav");
-        wav.open(path, std::ios::binary | std::ios::trunc);
-        ASSERT_TRUE(wav.is_open());
+        resetPcmQueue(queue, 48000);
     }
     void TearDown() override { DestroyWindow(window); }
 
-    TempDir dir;
-    std::string path;
-    std::ofstream wav;
-    uint64_t bytesWritten = 0;
+    // Takes everything queued for the file, as the writer would.
+    std::vector<int16_t> takeQueued() {
+        std::vector<int16_t> taken;
+        for (PcmSpan span = peekPcm(queue, SIZE_MAX); span.count > 0; span = peekPcm(queue, SIZE_MAX)) {
+            taken.insert(taken.end(), span.samples, span.samples + span.count);
+            takePcm(queue, span.count);
+        }
+        return taken;
+    }
+
+    PcmQueue queue;
     HWND window = nullptr;
 };
 
@@ -181,23 +188,16 @@ TEST_F(PacketTest, WritesEveryChannelAndFeedsTheLeftChannelForEachLayout) {
     for (const ChannelCase& c : cases) {
         SCOPED_TRACE(c.channels);
         resetLiveState();
-        wav.close();
-        wav.open(path, std::ios::binary | std::ios::trunc);
-        bytesWritten = 0;
+        resetPcmQueue(queue, 48000);
         const std::vector<float> packet = interleavedPacket(480, c.channels);
         DebugMonitor monitor;
         ASSERT_TRUE(monitor.ready());
 
-        processPacket(packet.data(), 480, c.channels, wav, bytesWritten, window);
-        wav.flush();
+        EXPECT_TRUE(processPacket(packet.data(), 480, c.channels, queue, window));
 
-        EXPECT_EQ(bytesWritten, c.fileBytes);
-        const std::vector<unsigned char> bytes = readAll(path);
-        ASSERT_EQ(bytes.size(), c.fileBytes);
-        for (size_t i = 0; i < packet.size(); ++i) {
-            const int16_t written = static_cast<int16_t>(le16(bytes, 2 * i));
-            ASSERT_EQ(written, floatToPcm16(packet[i])) << "sample " << i;
-        }
+        const std::vector<int16_t> queued = takeQueued();
+        ASSERT_EQ(queued.size() * 2, c.fileBytes);
+        for (size_t i = 0; i < packet.size(); ++i) ASSERT_EQ(queued[i], floatToPcm16(packet[i])) << "sample " << i;
 
         std::vector<float> expectedLeft;
         // The display follows the first channel of every frame, whatever the channel count.
@@ -228,8 +228,8 @@ TEST_F(PacketTest, WritesEveryChannelAndFeedsTheLeftChannelForEachLayout) {
 
 TEST_F(PacketTest, PostsOneLevelUpdateToTheWindowPerPacketAfterStoringTheLevel) {
     const std::vector<float> packet = interleavedPacket(480, 2);
-    processPacket(packet.data(), 480, 2, wav, bytesWritten, window);
-    processPacket(packet.data(), 480, 2, wav, bytesWritten, window);
+    processPacket(packet.data(), 480, 2, queue, window);
+    processPacket(packet.data(), 480, 2, queue, window);
     const std::vector<MSG> posted = takeMessages(window, WM_LEVEL_UPDATE);
     ASSERT_EQ(posted.size(), 2u);
     for (const MSG& m : posted) {
@@ -242,12 +242,9 @@ TEST_F(PacketTest, PostsOneLevelUpdateToTheWindowPerPacketAfterStoringTheLevel) 
 
 TEST_F(PacketTest, LimitsTheLevelToOneAndClampsThePcm) {
     const std::vector<float> packet(480, 2.0f);
-    processPacket(packet.data(), 480, 1, wav, bytesWritten, window);
-    wav.flush();
+    processPacket(packet.data(), 480, 1, queue, window);
     EXPECT_EQ(inputLevel.load(), 1.0f);
-    const std::vector<unsigned char> bytes = readAll(path);
-    ASSERT_EQ(bytes.size(), 960u);
-    for (size_t i = 0; i < 480; ++i) ASSERT_EQ(le16(bytes, 2 * i), 32767);
+    EXPECT_EQ(takeQueued(), std::vector<int16_t>(480, 32767));
     std::lock_guard<std::mutex> g(fftInputMutex);
     EXPECT_EQ(fftInputBuffer.front(), 2.0f);  // the analyser sees the unclamped value
 }
@@ -255,11 +252,11 @@ TEST_F(PacketTest, LimitsTheLevelToOneAndClampsThePcm) {
 TEST_F(PacketTest, AZeroFramePacketPublishesNoLevel) {
     inputLevel.store(0.25f);
     const float none[1] = {0.0f};
-    processPacket(none, 0, 2, wav, bytesWritten, window);
+    EXPECT_TRUE(processPacket(none, 0, 2, queue, window));
     EXPECT_EQ(inputLevel.load(), 0.25f);
     EXPECT_FALSE(std::isnan(inputLevel.load()));
     EXPECT_TRUE(takeMessages(window, WM_LEVEL_UPDATE).empty());
-    EXPECT_EQ(bytesWritten, 0u);
+    EXPECT_EQ(queuedPcm(queue), 0u);
 }
 
 TEST_F(PacketTest, TrimsTheHistoryToTheNewest65536Samples) {
@@ -269,7 +266,7 @@ TEST_F(PacketTest, TrimsTheHistoryToTheNewest65536Samples) {
         for (size_t i = 0; i < waveformLeft.size(); ++i) waveformLeft[i] = static_cast<int16_t>(i % 30000);
     }
     const std::vector<float> packet = interleavedPacket(480, 1);
-    processPacket(packet.data(), 480, 1, wav, bytesWritten, window);
+    processPacket(packet.data(), 480, 1, queue, window);
     std::lock_guard<std::mutex> g(waveformMutex);
     ASSERT_EQ(waveformLeft.size(), 65536u);
     EXPECT_EQ(waveformLeft.front(), static_cast<int16_t>(444 % 30000));  // the oldest 444 are gone
@@ -306,7 +303,7 @@ TEST_F(PacketTest, AnalysesTheNewestBlockOnceEnoughIsBufferedAndEmptiesTheInput)
         for (uint32_t frames : c.packets) {
             const std::vector<float> packet = interleavedPacket(frames, 1, fed.size());
             fed.insert(fed.end(), packet.begin(), packet.end());
-            processPacket(packet.data(), frames, 1, wav, bytesWritten, window);
+            processPacket(packet.data(), frames, 1, queue, window);
         }
         {
             std::lock_guard<std::mutex> g(fftInputMutex);
@@ -342,33 +339,26 @@ TEST_F(PacketTest, AnalysesTheNewestBlockOnceEnoughIsBufferedAndEmptiesTheInput)
     }
 }
 
-// A stream that accepts a fixed number of bytes and then fails, as a full disk does.
-class FullDiskBuffer : public std::streambuf {
-public:
-    explicit FullDiskBuffer(size_t capacity) : capacity_(capacity) {}
-    size_t stored() const { return stored_; }
-
-protected:
-    std::streamsize xsputn(const char*, std::streamsize count) override {
-        const size_t room = capacity_ - stored_;
-        const size_t taken = static_cast<size_t>(count) < room ? static_cast<size_t>(count) : room;
-        stored_ += taken;
-        return static_cast<std::streamsize>(taken);
+TEST_F(PacketTest, APacketTheQueueCannotHoldIsDroppedWholeButStillShown) {
+    // Room for two packets of 480 mono samples and a bit: the third does not fit.
+    resetPcmQueue(queue, 960 + 100);
+    const std::vector<float> first = interleavedPacket(480, 1), second = interleavedPacket(480, 1, 480);
+    const std::vector<float> third = interleavedPacket(480, 1, 960);
+    EXPECT_TRUE(processPacket(first.data(), 480, 1, queue, window));
+    EXPECT_TRUE(processPacket(second.data(), 480, 1, queue, window));
+    EXPECT_FALSE(processPacket(third.data(), 480, 1, queue, window));
+    EXPECT_EQ(queuedPcm(queue), 960u) << "no part of the dropped packet is queued";
+    {
+        std::lock_guard<std::mutex> g(waveformMutex);
+        ASSERT_EQ(waveformLeft.size(), 1440u);
+        EXPECT_EQ(waveformLeft.back(), floatToPcm16(third.back())) << "the display goes on";
     }
-    int_type overflow(int_type) override { return traits_type::eof(); }
-
-private:
-    size_t capacity_;
-    size_t stored_ = 0;
-};
-
-TEST_F(PacketTest, AFailedWriteIsNotCountedAsRecorded) {
-    FullDiskBuffer disk(960 * 2 + 100);
-    std::ostream stream(&disk);
-    const std::vector<float> packet = interleavedPacket(480, 1);
-    for (int i = 0; i < 4; ++i) processPacket(packet.data(), 480, 1, stream, bytesWritten, window);
-    EXPECT_EQ(bytesWritten, 1920u);
-    EXPECT_GE(disk.stored(), bytesWritten);
+    std::vector<int16_t> expected = floatsToPcm16(first.data(), first.size());
+    const std::vector<int16_t> more = floatsToPcm16(second.data(), second.size());
+    expected.insert(expected.end(), more.begin(), more.end());
+    EXPECT_EQ(takeQueued(), expected);
+    // Once the writer has taken what waited, there is room again.
+    EXPECT_TRUE(processPacket(third.data(), 480, 1, queue, window));
 }
 
 TEST(AudioMilliseconds, CountsWhatTheFileHoldsRoundedDown) {
@@ -413,4 +403,79 @@ TEST(WidePaths, FolderAndLongFormOfAPath) {
     wchar_t current[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, current);
     EXPECT_EQ(longPathForm(L"sub/take.wav"), L"\\\\?\\" + std::wstring(current) + L"\\sub\\take.wav");
+}
+
+// ---- the writer's queue and the gap count ---------------------------------------------------------
+
+TEST(PcmQueue, KeepsOrderAcrossTheEndOfTheRingAndRefusesWhatDoesNotFitWhole) {
+    PcmQueue queue;
+    resetPcmQueue(queue, 10);
+    const float a[6] = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f};
+    ASSERT_TRUE(pushPcm(queue, a, 6));
+    EXPECT_FALSE(pushPcm(queue, a, 5)) << "4 free, 5 asked";
+    EXPECT_EQ(queuedPcm(queue), 6u);
+    PcmSpan span = peekPcm(queue, 4);
+    ASSERT_EQ(span.count, 4u);
+    EXPECT_EQ(span.samples[3], floatToPcm16(0.4f));
+    takePcm(queue, 4);
+    // Eight more behind the two still waiting: four to the end of the ring, four from its start.
+    const float b[8] = {-0.1f, -0.2f, -0.3f, -0.4f, -0.5f, -0.6f, -0.7f, -0.8f};
+    ASSERT_TRUE(pushPcm(queue, b, 8));
+    EXPECT_FALSE(pushPcm(queue, b, 1)) << "full";
+    std::vector<int16_t> taken;
+    for (span = peekPcm(queue, 100); span.count > 0; span = peekPcm(queue, 100)) {
+        taken.insert(taken.end(), span.samples, span.samples + span.count);
+        takePcm(queue, span.count);
+    }
+    std::vector<int16_t> expected = {floatToPcm16(0.5f), floatToPcm16(0.6f)};
+    for (float f : b) expected.push_back(floatToPcm16(f));
+    EXPECT_EQ(taken, expected);
+    EXPECT_EQ(queuedPcm(queue), 0u);
+    // A queue with no room (a device of no rate) takes nothing, and an empty packet always.
+    resetPcmQueue(queue, 0);
+    EXPECT_FALSE(pushPcm(queue, a, 1));
+    EXPECT_TRUE(pushPcm(queue, a, 0));
+}
+
+// One packet as the capture worker notes it.
+struct NotedPacket {
+    bool discontinuity;
+    uint64_t position;
+    bool queued;
+    uint32_t frames = 480;
+};
+
+TEST(GapTally, CountsEachHoleOnceAndMeasuresIt) {
+    const struct {
+        const char* name;
+        std::vector<NotedPacket> packets;
+        uint64_t gaps, missingFrames;
+        bool lengthUnknown;
+    } cases[] = {
+        {"no hole", {{false, 0, true}, {false, 480, true}}, 0, 0, false},
+        {"flag on the first packet after the start", {{true, 0, true}, {false, 480, true}}, 0, 0, false},
+        {"the device lost 960 frames", {{false, 0, true}, {true, 1440, true}}, 1, 960, false},
+        {"a flag without a usable position", {{false, 480, true}, {true, 0, true}}, 1, 0, true},
+        {"two drops in a row are one hole", {{false, 0, true}, {false, 480, false}, {false, 960, false},
+                                             {false, 1440, true}}, 1, 960, false},
+        {"drops apart are two holes", {{false, 0, false}, {false, 480, true}, {false, 960, false}}, 2, 960, false},
+        {"device loss right after a drop is the same hole", {{false, 0, true}, {false, 480, false},
+                                                             {true, 1920, true}}, 1, 480 + 960, false},
+        {"a dropped packet that follows device loss is the same hole", {{false, 0, true}, {true, 960, false},
+                                                                        {false, 1440, true}}, 1, 480 + 480, false},
+        {"an empty buffer in between changes nothing", {{false, 480, true}, {false, 0, true, 0},
+                                                        {true, 1440, true}}, 1, 480, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        GapTally tally;
+        for (const NotedPacket& p : c.packets) notePacket(tally, p.discontinuity, p.position, p.frames, p.queued);
+        EXPECT_EQ(tally.gaps, c.gaps);
+        EXPECT_EQ(tally.missingFrames, c.missingFrames);
+        EXPECT_EQ(tally.lengthUnknown, c.lengthUnknown);
+    }
+    EXPECT_EQ(framesToMilliseconds(24000, 48000), 500u);
+    EXPECT_EQ(framesToMilliseconds(23, 48000), 0u);
+    EXPECT_EQ(framesToMilliseconds(24, 48000), 1u);
+    EXPECT_EQ(framesToMilliseconds(100, 0), 0u);
 }
