@@ -1,6 +1,7 @@
 // Measures the capture pipeline's cost: processPacket (with the analyses it triggers) fed
-// synthetic 480-frame stereo packets at 48000 Hz into a running WAV writer, and processFFT as it is built (fresh buffers
-// and plan per call) against one execution of a reused FFTW plan on the same block.
+// synthetic 10 ms packets into a running WAV writer, for a stereo device at 48000 Hz and an
+// 8-channel one at 96000 Hz, and processFFT as it is built (fresh buffers and plan per call)
+// against one execution of a reused FFTW plan on the same block.
 #include <windows.h>
 
 #include <fftw3.h>
@@ -20,9 +21,17 @@
 
 namespace {
 
+// The shape of the packets a device delivers: its rate, its channels and 10 ms of frames.
+struct DeviceLayout {
+    int rate;
+    int channels;
+    uint32_t frames;
+};
+
+constexpr DeviceLayout STEREO_48K = {48000, 2, 480};
+constexpr DeviceLayout EIGHT_CHANNELS_96K = {96000, 8, 960};
+// The rate the analysis and debug-line figures are given for.
 constexpr int RATE = 48000;
-constexpr int CHANNELS = 2;
-constexpr uint32_t FRAMES = 480;
 constexpr int PIPELINE_RUNS = 5;
 
 // Returns the calling thread's user plus kernel CPU time in seconds.
@@ -63,16 +72,19 @@ double wallSeconds() {
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// Returns one second of a 440 Hz / 660 Hz stereo tone, interleaved. Whole-hertz tones repeat
-// every second, so cycling through it feeds a seamless signal without computing sines inside
-// the measured loop.
-std::vector<float> oneSecondOfTone() {
-    std::vector<float> tone(static_cast<size_t>(RATE) * CHANNELS);
-    for (int f = 0; f < RATE; ++f) {
-        const double t = static_cast<double>(f) / RATE;
-        tone[static_cast<size_t>(f) * CHANNELS] = static_cast<float>(0.5 * std::sin(2.0 * 3.141592653589793 * 440.0 * t));
-        tone[static_cast<size_t>(f) * CHANNELS + 1] =
-            static_cast<float>(0.3 * std::sin(2.0 * 3.141592653589793 * 660.0 * t));
+// Returns one second of tone, interleaved: 440 Hz on the first channel, 660 Hz on the second and
+// 220 Hz more on each further one. Whole-hertz tones repeat every second, so cycling through it
+// feeds a seamless signal without computing sines inside the measured loop.
+std::vector<float> oneSecondOfTone(const DeviceLayout& layout) {
+    const size_t channels = static_cast<size_t>(layout.channels);
+    std::vector<float> tone(static_cast<size_t>(layout.rate) * channels);
+    for (int f = 0; f < layout.rate; ++f) {
+        const double t = static_cast<double>(f) / layout.rate;
+        for (size_t c = 0; c < channels; ++c) {
+            const double amplitude = c == 0 ? 0.5 : 0.3;
+            tone[static_cast<size_t>(f) * channels + c] =
+                static_cast<float>(amplitude * std::sin(2.0 * 3.141592653589793 * (440.0 + 220.0 * c) * t));
+        }
     }
     return tone;
 }
@@ -109,27 +121,27 @@ void stopLevelWindow(LevelWindow& level) {
 
 // Runs the packet pipeline over `seconds` of audio into a WAV writer, as the capture worker does,
 // prints its CPU cost and returns the capture thread's CPU milliseconds per second of audio.
-double benchPipeline(int seconds, HWND window) {
+double benchPipeline(const DeviceLayout& layout, int seconds, HWND window) {
     wchar_t tempFolder[MAX_PATH];
     GetTempPathW(MAX_PATH, tempFolder);
     const std::wstring path = std::wstring(tempFolder) + L"voxtrel-pipeline-bench.wav";
-    captureSampleRate = RATE;
+    captureSampleRate = layout.rate;
     WavWriter writer;
-    if (!startWavWriter(writer, path, RATE, CHANNELS)) {
+    if (!startWavWriter(writer, path, layout.rate, layout.channels)) {
         std::printf("pipeline: the WAV writer could not be started\n");
         return 0.0;
     }
 
-    const std::vector<float> tone = oneSecondOfTone();
-    const uint64_t packetsPerSecond = RATE / FRAMES;
-    const uint64_t packets = static_cast<uint64_t>(seconds) * RATE / FRAMES;
+    const std::vector<float> tone = oneSecondOfTone(layout);
+    const uint64_t packetsPerSecond = layout.rate / layout.frames;
+    const uint64_t packets = static_cast<uint64_t>(seconds) * layout.rate / layout.frames;
     uint64_t dropped = 0;
     const double processStart = processCpuSeconds();
     const double cpuStart = threadCpuSeconds();
     const double wallStart = wallSeconds();
     for (uint64_t p = 0; p < packets; ++p) {
-        const float* packet = tone.data() + (p % packetsPerSecond) * FRAMES * CHANNELS;
-        if (!processPacket(packet, FRAMES, CHANNELS, writer.queue, window)) ++dropped;
+        const float* packet = tone.data() + (p % packetsPerSecond) * layout.frames * layout.channels;
+        if (!processPacket(packet, layout.frames, layout.channels, writer.queue, window)) ++dropped;
     }
     const double cpu = threadCpuSeconds() - cpuStart;
     const double wall = wallSeconds() - wallStart;
@@ -138,7 +150,7 @@ double benchPipeline(int seconds, HWND window) {
     const double processCpu = processCpuSeconds() - processStart;
     DeleteFileW(path.c_str());
 
-    const double audioSeconds = static_cast<double>(packets) * FRAMES / RATE;
+    const double audioSeconds = static_cast<double>(packets) * layout.frames / layout.rate;
     const double msPerAudioSecond = 1000.0 * cpu / audioSeconds;
     std::printf("pipeline: %.0f s of audio in %llu packets: capture thread CPU %.3f s (wall %.3f s) = %.3f ms per "
                 "audio second; whole process %.3f ms per audio second; %llu packets dropped, file %s\n",
@@ -148,14 +160,17 @@ double benchPipeline(int seconds, HWND window) {
     return msPerAudioSecond;
 }
 
-// Runs the pipeline benchmark `runs` times and prints the median share of one core.
-void benchPipelineMedian(int runs, int seconds, HWND window) {
+// Runs the pipeline benchmark `runs` times for a layout, prints the median share of one core and
+// returns it in milliseconds per audio second.
+double benchPipelineMedian(const DeviceLayout& layout, int runs, int seconds, HWND window) {
+    std::printf("pipeline: %d channels at %d Hz, %u-frame packets\n", layout.channels, layout.rate, layout.frames);
     std::vector<double> costs;
-    for (int run = 0; run < runs; ++run) costs.push_back(benchPipeline(seconds, window));
+    for (int run = 0; run < runs; ++run) costs.push_back(benchPipeline(layout, seconds, window));
     std::sort(costs.begin(), costs.end());
     const double median = costs[costs.size() / 2];
-    std::printf("pipeline: median of %d runs %.3f ms per audio second = %.3f %% of one core\n", runs, median,
-                median / 10.0);
+    std::printf("pipeline: %d channels at %d Hz: median of %d runs %.3f ms per audio second = %.3f %% of one core\n",
+                layout.channels, layout.rate, runs, median, median / 10.0);
+    return median;
 }
 
 // Times processFFT against a reused FFTW_MEASURE plan on the same windowed block.
@@ -206,7 +221,10 @@ int main(int argc, char** argv) {
     const int iterations = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2000;
     LevelWindow level;
     startLevelWindow(level);
-    benchPipelineMedian(PIPELINE_RUNS, seconds, level.window);
+    const double stereo = benchPipelineMedian(STEREO_48K, PIPELINE_RUNS, seconds, level.window);
+    const double eight = benchPipelineMedian(EIGHT_CHANNELS_96K, PIPELINE_RUNS, seconds, level.window);
+    std::printf("pipeline: 8 channels at 96000 Hz cost %.2f times stereo at 48000 Hz per audio second\n",
+                eight / stereo);
     benchAnalysis(iterations);
     benchDebugLine(iterations * 10);
     stopLevelWindow(level);
