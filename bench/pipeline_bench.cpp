@@ -34,30 +34,26 @@ constexpr DeviceLayout EIGHT_CHANNELS_96K = {96000, 8, 960};
 constexpr int RATE = 48000;
 constexpr int PIPELINE_RUNS = 5;
 
+// Returns a span of 100-nanosecond units in seconds.
+double fileTimeSeconds(FILETIME t) {
+    ULARGE_INTEGER v;
+    v.LowPart = t.dwLowDateTime;
+    v.HighPart = t.dwHighDateTime;
+    return static_cast<double>(v.QuadPart) * 1e-7;
+}
+
 // Returns the calling thread's user plus kernel CPU time in seconds.
 double threadCpuSeconds() {
     FILETIME created, exited, kernel, user;
     GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto toSeconds = [](FILETIME t) {
-        ULARGE_INTEGER v;
-        v.LowPart = t.dwLowDateTime;
-        v.HighPart = t.dwHighDateTime;
-        return static_cast<double>(v.QuadPart) * 1e-7;
-    };
-    return toSeconds(kernel) + toSeconds(user);
+    return fileTimeSeconds(kernel) + fileTimeSeconds(user);
 }
 
 // Returns the whole process's user plus kernel CPU time in seconds.
 double processCpuSeconds() {
     FILETIME created, exited, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto toSeconds = [](FILETIME t) {
-        ULARGE_INTEGER v;
-        v.LowPart = t.dwLowDateTime;
-        v.HighPart = t.dwHighDateTime;
-        return static_cast<double>(v.QuadPart) * 1e-7;
-    };
-    return toSeconds(kernel) + toSeconds(user);
+    return fileTimeSeconds(kernel) + fileTimeSeconds(user);
 }
 
 // Returns a monotonic wall-clock time in seconds.
