@@ -43,8 +43,12 @@ void refreshHeaderIfDue(const WavWriter& writer, HeaderState& header) {
 
 // Appends everything queued to the file, in order, until the queue is empty or a write fails.
 void writeQueued(WavWriter& writer, HeaderState& header) {
+    // Whole frames per write, also for 3, 5 or 6 channels: packets are queued as whole frames and
+    // the ring holds whole frames, so every span then ends on a frame, and a write that fails
+    // part-way is cut back to a frame of the file, not of the write.
+    const size_t chunk = WRITE_CHUNK_SAMPLES - WRITE_CHUNK_SAMPLES % static_cast<size_t>(writer.channels);
     while (!writer.failed.load()) {
-        const PcmSpan span = peekPcm(writer.queue, WRITE_CHUNK_SAMPLES);
+        const PcmSpan span = peekPcm(writer.queue, chunk);
         if (span.count == 0) return;
         const DWORD bytes = static_cast<DWORD>(span.count * sizeof(int16_t));
         const DWORD written = wavFileWrite(writer.file, WAV_HEADER_BYTES + writer.bytesOnDisk, span.samples, bytes);
