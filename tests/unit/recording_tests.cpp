@@ -20,6 +20,7 @@
 #include "recording/pcm.h"
 #include "recording/sample_format.h"
 #include "recording/wav_header.h"
+#include "recording/wav_writer.h"
 #include "recording/wide_path.h"
 #include "test_window.h"
 #include "temp_dir.h"
@@ -435,6 +436,40 @@ TEST(PcmQueue, KeepsOrderAcrossTheEndOfTheRingAndRefusesWhatDoesNotFitWhole) {
     resetPcmQueue(queue, 0);
     EXPECT_FALSE(pushPcm(queue, a, 1));
     EXPECT_TRUE(pushPcm(queue, a, 0));
+}
+
+// A disk that fills up at a fixed size: a write that reaches past it writes only up to it.
+constexpr uint64_t FULL_DISK_BYTES = 44 + 70000;
+
+DWORD writeUntilFull(HANDLE file, uint64_t offset, const void* bytes, DWORD count) {
+    if (offset >= FULL_DISK_BYTES) return 0;
+    const uint64_t room = FULL_DISK_BYTES - offset;
+    return writeWavFileBytes(file, offset, bytes, count < room ? count : static_cast<DWORD>(room));
+}
+
+TEST(WavWriter, AFullDiskKeepsWholeFramesOfEveryLayout) {
+    for (int32_t channels : {1, 2, 3, 6, 8}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels");
+        TempDir dir;
+        wavFileWrite = writeUntilFull;
+        WavWriter writer;
+        ASSERT_TRUE(startWavWriter(writer, dir.wideFile(L"full.wav"), 48000, channels));
+        // Far more than the disk takes, queued before the writer gets to it: several writes.
+        std::vector<float> samples(static_cast<size_t>(channels) * 40000);
+        for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>(i % 1000) / 1000.0f;
+        ASSERT_TRUE(pushPcm(writer.queue, samples.data(), samples.size()));
+        EXPECT_FALSE(finishWavWriter(writer)) << "a full disk is not a complete file";
+        wavFileWrite = writeWavFileBytes;
+
+        const uint64_t frameBytes = 2 * static_cast<uint64_t>(channels);
+        const uint64_t kept = (FULL_DISK_BYTES - 44) / frameBytes * frameBytes;
+        EXPECT_EQ(writer.bytesOnDisk, kept) << "a torn frame was kept, or whole ones were lost";
+        const std::vector<unsigned char> file = readAll(dir.file("full.wav"));
+        ASSERT_EQ(file.size(), 44 + kept);
+        EXPECT_EQ(le32(file, 40), kept);
+        for (size_t i = 0; i < kept / 2; ++i)
+            ASSERT_EQ(static_cast<int16_t>(le16(file, 44 + 2 * i)), floatToPcm16(samples[i])) << "sample " << i;
+    }
 }
 
 // One packet as the capture worker notes it.
