@@ -1,10 +1,7 @@
-// Wide (UTF-16) paths: their UTF-8 form, and the extended-length form by which files are opened.
+// Wide (UTF-16) paths: the extended-length form by which files are opened, and their folder part.
 #pragma once
 
 #include <string>
-
-// Returns the UTF-8 form of a wide string; unpaired surrogates become U+FFFD.
-std::string wideToUtf8(const std::wstring& wide);
 
 // Returns a full path in its extended-length form ("\\?\C:\..." or "\\?\UNC\server\..."), which
 // the wide file functions take past the usual 260-character limit; a path already in that form,
