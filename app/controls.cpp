@@ -34,6 +34,8 @@ std::wstring recordingStartingText(const std::wstring& path) { return L"Starting
 
 std::wstring recordingRunningText(const std::wstring& path) { return L"Recording to: " + path; }
 
+std::wstring recordingFinishingText(const std::wstring& path) { return L"Finishing the recording: " + path; }
+
 std::wstring durationText(uint64_t milliseconds) {
     wchar_t text[64];
     if (milliseconds < 60000) {

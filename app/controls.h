@@ -51,6 +51,9 @@ std::wstring recordingStartingText(const std::wstring& path);
 // Returns the status text while a recording runs into the file at path.
 std::wstring recordingRunningText(const std::wstring& path);
 
+// Returns the status text between "Stop" and the recording's end, while its file is completed.
+std::wstring recordingFinishingText(const std::wstring& path);
+
 // Returns a duration for the status line: "12.3 s" below a minute, else "4:05" or "1:02:03".
 std::wstring durationText(uint64_t milliseconds);
 

@@ -54,10 +54,12 @@ void startRecording(HWND hwnd) {
     SetWindowTextW(statusLabel, recordingStartingText(outputPath).c_str());
 }
 
-// Asks the capture worker to finish; also covers a worker still setting up.
+// Asks the capture worker to finish; also covers a worker still setting up. While it finishes,
+// which a stalled disk can make long, the status no longer claims that it records.
 void requestStop() {
     stopRequested.store(true);
     isRecording.store(false);
+    if (captureActive.load()) SetWindowTextW(statusLabel, recordingFinishingText(outputPath).c_str());
 }
 
 // Asks for an MP3 path and starts an export of the current recording path.

@@ -70,7 +70,8 @@ check "the disk stalls again" wait_until_held "$TAKE"
 drive click 2
 sleep 3
 status="$(drive status)"
-check "while the last writes wait, the status does not say saved ($status)" [ "${status#Saved}" = "$status" ]
+check "while the last writes wait, the status says the recording is finishing ($status)" \
+  [ "$status" = "Finishing the recording: $(winpath "$TAKE")" ]
 rm -f "$WORK/stall"
 status="$(drive wait-status "Saved" 30000)"
 check "once the disk answers, the status says saved, with no gap ($status)" [ "$status" = "Saved to: $(winpath "$TAKE")" ]

@@ -247,6 +247,11 @@ TEST_F(MainWindowTest, TheStatusSaysWhereARecordingGoesWhileItRuns) {
     EXPECT_EQ(SendMessageW(window, WM_RECORDING_STARTED, 0, 0), 0);
     EXPECT_EQ(windowText(statusLabel), L"Recording to: C:\\takes\\second.wav");
     EXPECT_TRUE(isRecording.load()) << "the start changes no flag";
+    // "Stop" while the worker still finishes the file: it no longer records.
+    captureActive.store(true);
+    EXPECT_EQ(SendMessageW(window, WM_COMMAND, MAKEWPARAM(ID_STOP, BN_CLICKED), 0), 0);
+    EXPECT_EQ(windowText(statusLabel), L"Finishing the recording: C:\\takes\\second.wav");
+    captureActive.store(false);
     EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 500), 0);
     EXPECT_EQ(windowText(statusLabel), L"Saved to: C:\\takes\\second.wav");
 }
