@@ -16,25 +16,34 @@ def frame(n):
     return ((n * 7919 % 65521) - 32760) / 32768.0, ((n % 65536) - 32768) / 32768.0
 
 
-def main():
-    fifo, seconds = sys.argv[1], float(sys.argv[2])
-    constant = float(sys.argv[3]) if len(sys.argv) > 3 else None
-    total = int(seconds * RATE)
+def write_in_real_time(fifo, rate, total_frames, chunk_frames, chunk_at):
+    """Writes chunk_at(first_frame) for each chunk of chunk_frames frames into the FIFO, at the
+    pace of rate frames a second, until total_frames have been written."""
     with open(fifo, "wb", buffering=0) as out:
         start, written = time.monotonic(), 0
-        while written < total:
-            samples = []
-            for n in range(written, written + CHUNK):
-                samples.extend(frame(n) if constant is None else (constant, constant))
-            out.write(struct.pack("<%df" % len(samples), *samples))
-            written += CHUNK
-            due = start + written / RATE
+        while written < total_frames:
+            out.write(chunk_at(written))
+            written += chunk_frames
+            due = start + written / rate
             now = time.monotonic()
             if now < due:
                 time.sleep(due - now)
             elif now - due > 0.05:
                 # Blocked on a full pipe: carry on in real time rather than bursting to catch up.
-                start = now - written / RATE
+                start = now - written / rate
+
+
+def main():
+    fifo, seconds = sys.argv[1], float(sys.argv[2])
+    constant = float(sys.argv[3]) if len(sys.argv) > 3 else None
+
+    def chunk_at(first):
+        samples = []
+        for n in range(first, first + CHUNK):
+            samples.extend(frame(n) if constant is None else (constant, constant))
+        return struct.pack("<%df" % len(samples), *samples)
+
+    write_in_real_time(fifo, RATE, int(seconds * RATE), CHUNK, chunk_at)
 
 
 if __name__ == "__main__":

@@ -6,8 +6,11 @@ every channel at amplitude 0.5 (channel 0 at 1000 Hz, channel 1 at 1500 Hz, chan
 Usage: tone_feeder.py FIFO RATE CHANNELS SECONDS"""
 import array
 import math
+import os
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "audio"))
+from pipe_feeder import write_in_real_time  # noqa: E402
 
 
 def pitch(channel):
@@ -32,23 +35,13 @@ def main():
     second = one_second(rate, channels)
     chunk_frames = rate // 100  # 10 ms
     chunk_bytes = chunk_frames * channels * 4
-    total_frames = int(seconds * rate)
-    with open(fifo, "wb", buffering=0) as out:
-        start, written = time.monotonic(), 0
-        while written < total_frames:
-            at = (written % rate) * channels * 4
-            piece = second[at:at + chunk_bytes]
-            if len(piece) < chunk_bytes:
-                piece += second[:chunk_bytes - len(piece)]
-            out.write(piece)
-            written += chunk_frames
-            due = start + written / rate
-            now = time.monotonic()
-            if now < due:
-                time.sleep(due - now)
-            elif now - due > 0.05:
-                # Blocked on a full pipe: carry on in real time rather than bursting to catch up.
-                start = now - written / rate
+
+    def chunk_at(first):
+        at = (first % rate) * channels * 4
+        piece = second[at:at + chunk_bytes]
+        return piece if len(piece) == chunk_bytes else piece + second[:chunk_bytes - len(piece)]
+
+    write_in_real_time(fifo, rate, int(seconds * rate), chunk_frames, chunk_at)
 
 
 if __name__ == "__main__":
