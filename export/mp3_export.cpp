@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "export/export_progress.h"
 #include "export/mp3_encoder.h"
 #include "export/wav_input.h"
 #include "recording/wav_header.h"
@@ -67,6 +68,12 @@ size_t readBlock(std::istream& wav, std::vector<int16_t>& samples, size_t blockB
     return static_cast<size_t>(wav.gcount());
 }
 
+// Adds a block's bytes to the job's progress and posts it when a new figure is due.
+void countEncoded(ExportProgress& progress, uint64_t bytes) {
+    progress.doneBytes.store(progress.doneBytes.load() + bytes);
+    postExportProgress(progress);
+}
+
 // Hands the frames of one block to the encoder in calls of at most callFrames (one call with no
 // frames for an empty block) and writes what it makes; returns a failure text or null.
 const wchar_t* encodeBlock(lame_t lame, const int16_t* left, const int16_t* right, int32_t frames,
@@ -87,7 +94,7 @@ const wchar_t* encodeBlock(lame_t lame, const int16_t* left, const int16_t* righ
 // position to its end as left and right; returns a failure text or null.
 const wchar_t* encodeFirstTwoChannels(lame_t lame, std::istream& wav, std::ostream& mp3, int32_t fileChannels,
                                       int32_t callFrames, std::vector<int16_t>& samples,
-                                      std::vector<unsigned char>& mp3Buffer) {
+                                      std::vector<unsigned char>& mp3Buffer, ExportProgress& progress) {
     const size_t blockBytes = exportBlockBytes(fileChannels);
     int32_t frames = 0;
     do {
@@ -96,18 +103,21 @@ const wchar_t* encodeFirstTwoChannels(lame_t lame, std::istream& wav, std::ostre
         const wchar_t* failure = encodeBlock(lame, samples.data(), samples.data() + EXPORT_RIGHT_CHANNEL_OFFSET,
                                              frames, callFrames, mp3, mp3Buffer);
         if (failure) return failure;
+        countEncoded(progress, 2 * static_cast<uint64_t>(frames) * static_cast<uint64_t>(fileChannels));
     } while (frames != 0);
     return nullptr;
 }
 
 // Encodes the single-channel data from the stream's position to its end; returns a failure text or null.
 const wchar_t* encodeMonoBlocks(lame_t lame, std::istream& wav, std::ostream& mp3, int32_t callFrames,
-                                std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer) {
+                                std::vector<int16_t>& samples, std::vector<unsigned char>& mp3Buffer,
+                                ExportProgress& progress) {
     int32_t count = 0;
     do {
         count = framesInBlock(readBlock(wav, samples, exportBlockBytes(1)), 1);
         const wchar_t* failure = encodeBlock(lame, samples.data(), nullptr, count, callFrames, mp3, mp3Buffer);
         if (failure) return failure;
+        countEncoded(progress, 2 * static_cast<uint64_t>(count));
     } while (count != 0);
     return nullptr;
 }
@@ -134,7 +144,8 @@ bool configureEncoder(lame_t lame, int32_t channels, uint32_t sampleRate) {
 
 // Runs one encoder over the WAV data of fileChannels and flushes it into the MP3 stream; returns a
 // failure text or null. The encoder is closed on every path.
-const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t fileChannels, uint32_t sampleRate) {
+const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t fileChannels, uint32_t sampleRate,
+                             ExportProgress& progress) {
     lame_t lame = createMp3Encoder();
     if (lame == nullptr) return EXPORT_ENCODER_FAILED_TEXT;
     std::vector<int16_t> samples(EXPORT_SAMPLE_VALUES);
@@ -149,8 +160,8 @@ const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t fileC
         const int32_t callFrames = framesPerEncoderCall(blockFrames, sampleRate, outputRate);
         mp3Buffer.resize(mp3BufferBytes(sampleRate, outputRate));
         failure = fileChannels >= 2
-                      ? encodeFirstTwoChannels(lame, wav, mp3, fileChannels, callFrames, samples, mp3Buffer)
-                      : encodeMonoBlocks(lame, wav, mp3, callFrames, samples, mp3Buffer);
+                      ? encodeFirstTwoChannels(lame, wav, mp3, fileChannels, callFrames, samples, mp3Buffer, progress)
+                      : encodeMonoBlocks(lame, wav, mp3, callFrames, samples, mp3Buffer, progress);
     }
     if (failure == nullptr) {
         const int result = lame_encode_flush(lame, mp3Buffer.data(), static_cast<int>(mp3Buffer.size()));
@@ -198,9 +209,26 @@ bool fileIdentity(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& identity
     return read;
 }
 
+// Returns the bytes of the file after the stream's position, and leaves the position where it was.
+uint64_t bytesLeftIn(std::istream& stream) {
+    const std::streampos here = stream.tellg();
+    stream.seekg(0, std::ios::end);
+    const std::streampos end = stream.tellg();
+    stream.seekg(here);
+    return here >= 0 && end > here ? static_cast<uint64_t>(end - here) : 0;
+}
+
+// Tells the window that the job failed, then the user, in that order: the box holds this thread
+// until it is dismissed, and the window should not claim the export still runs meanwhile.
+void failExport(const ExportProgress& progress, const wchar_t* text) {
+    postExportFinished(progress, EXPORT_FAILED);
+    showExportError(text);
+}
+
 // Runs one export thread's job and counts it as finished.
-void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath) {
-    exportToMp3(mp3Path, wavPath);
+void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath, HWND notifyWindow,
+                      WPARAM exportId) {
+    exportToMp3(mp3Path, wavPath, notifyWindow, exportId);
     std::lock_guard<std::mutex> lock(runningExportsMutex);
     --runningExports;
     runningExportsChanged.notify_all();
@@ -215,29 +243,35 @@ bool isSameFile(const std::wstring& first, const std::wstring& second) {
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
+void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath, HWND notifyWindow, WPARAM exportId) {
+    ExportProgress progress;
+    progress.window = notifyWindow;
+    progress.id = exportId;
     // The dialog lists the recording among the files it offers, and the finished MP3 is renamed
     // over the chosen name: choosing the recording would replace it with its own MP3.
     if (isSameFile(mp3Path, wavPath)) {
-        showExportError(EXPORT_ONTO_RECORDING_TEXT);
+        failExport(progress, EXPORT_ONTO_RECORDING_TEXT);
         return;
     }
     // By its wide, extended-length path, as the MP3 is written: a narrow name would go through the
     // process's code page, which is UTF-8 only from Windows 10 1903 on.
     std::ifstream wav(longPathForm(wavPath).c_str(), std::ios::in | std::ios::binary);
     if (!wav.is_open()) {
-        showExportError(EXPORT_OPEN_FAILED_TEXT);
+        failExport(progress, EXPORT_OPEN_FAILED_TEXT);
         return;
     }
     WavHeader header;
     wav.read(reinterpret_cast<char*>(&header), sizeof header);
     if (!isEncodableWavHeader(header, static_cast<size_t>(wav.gcount()))) {
         wav.close();
-        showExportError(EXPORT_INVALID_WAV_TEXT);
+        failExport(progress, EXPORT_INVALID_WAV_TEXT);
         return;
     }
     const int32_t channels = header.numChannels;
     const uint32_t sampleRate = header.sampleRate;
+    // A recording still being written grows past this; its progress then stays at the end.
+    progress.totalBytes = bytesLeftIn(wav);
+    postExportProgress(progress);
 
     // The MP3 is built under a name of its own and renamed over the chosen one only when it is
     // complete, so a failed or interrupted export never leaves a cut-off file (or destroys an
@@ -247,28 +281,30 @@ void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath) {
     std::ofstream mp3(partial.c_str(), std::ios::out | std::ios::binary | std::ios::trunc);
     if (!mp3.is_open()) {
         wav.close();
-        showExportError(EXPORT_CREATE_FAILED_TEXT);
+        failExport(progress, EXPORT_CREATE_FAILED_TEXT);
         return;
     }
 
-    const wchar_t* failure = encodeWavData(wav, mp3, channels, sampleRate);
+    const wchar_t* failure = encodeWavData(wav, mp3, channels, sampleRate, progress);
     wav.close();
     mp3.close();
     if (failure == nullptr && mp3.fail()) failure = EXPORT_WRITE_FAILED_TEXT;
     if (failure == nullptr && !moveCompleteMp3(partial, longPathForm(mp3Path))) failure = EXPORT_CREATE_FAILED_TEXT;
     if (failure != nullptr) {
         DeleteFileW(partial.c_str());
-        showExportError(failure);
+        failExport(progress, failure);
+        return;
     }
+    postExportFinished(progress, static_cast<LPARAM>(exportAudioMs(progress.doneBytes.load(), channels, sampleRate)));
 }
 
-bool startExport(std::wstring mp3Path, std::wstring wavPath) {
+bool startExport(std::wstring mp3Path, std::wstring wavPath, HWND notifyWindow, WPARAM exportId) {
     {
         std::lock_guard<std::mutex> lock(runningExportsMutex);
         ++runningExports;
     }
     try {
-        std::thread(runCountedExport, std::move(mp3Path), std::move(wavPath)).detach();
+        std::thread(runCountedExport, std::move(mp3Path), std::move(wavPath), notifyWindow, exportId).detach();
         return true;
     } catch (const std::system_error&) {
         std::lock_guard<std::mutex> lock(runningExportsMutex);

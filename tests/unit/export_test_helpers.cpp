@@ -83,15 +83,16 @@ int dismissBoxesOfThread(DWORD threadId, std::vector<ShownBox>& boxes, std::vect
     return search.dismissed;
 }
 
-ExportOutcome runWatchedExport(const std::wstring& mp3Path, const std::wstring& wavPath, DWORD timeoutMs) {
+ExportOutcome runWatchedExport(const std::wstring& mp3Path, const std::wstring& wavPath, DWORD timeoutMs,
+                               HWND notifyWindow, WPARAM exportId) {
     struct Shared {
         std::atomic<DWORD> threadId{0};
         std::atomic<bool> done{false};
     };
     auto shared = std::make_shared<Shared>();
-    std::thread job([shared, mp3Path, wavPath] {
+    std::thread job([shared, mp3Path, wavPath, notifyWindow, exportId] {
         shared->threadId = GetCurrentThreadId();
-        exportToMp3(mp3Path, wavPath);
+        exportToMp3(mp3Path, wavPath, notifyWindow, exportId);
         shared->done = true;
     });
     ExportOutcome outcome;

@@ -25,9 +25,9 @@ struct ExportOutcome {
 };
 
 // Runs exportToMp3 on a thread of its own, dismisses every box it shows and waits at most
-// timeoutMs for the job to end.
+// timeoutMs for the job to end; the job posts to notifyWindow, if any, under exportId.
 ExportOutcome runWatchedExport(const std::wstring& mp3Path, const std::wstring& wavPath,
-                               DWORD timeoutMs = 30000);
+                               DWORD timeoutMs = 30000, HWND notifyWindow = nullptr, WPARAM exportId = 0);
 
 // Dismisses (and records) every message box of the given thread that is ready; returns how many.
 int dismissBoxesOfThread(DWORD threadId, std::vector<ShownBox>& boxes, std::vector<HWND>& handled);

@@ -364,6 +364,77 @@ TEST(ExportJob, EncoderThatCannotBeCreatedOrConfiguredEndsTheJobWithAMessage) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// What a job tells its window
+
+TEST(ExportProgressFigures, ThousandthsPostingsAndLengths) {
+    const struct { uint64_t done, total; int permille; } fractions[] = {
+        {0, 100, 0}, {1, 1000, 1}, {999, 1000, 999}, {50, 100, 500}, {100, 100, 1000},
+        {150, 100, 1000},  // a file that grew while it was read
+        {0, 0, 1000},      // no data: done as soon as it starts
+        {uint64_t{1} << 62, uint64_t{1} << 63, 500},  // no overflow on huge files
+    };
+    for (const auto& c : fractions) EXPECT_EQ(exportPermille(c.done, c.total), c.permille) << c.done << "/" << c.total;
+
+    const struct { int permille, posted; uint64_t now, postedAt; bool due; } postings[] = {
+        {0, -1, 5, 0, true},         // the first figure always goes out
+        {10, 0, 1000, 900, false},   // too soon after the last
+        {10, 0, 1150, 900, true},    // a quarter of a second later
+        {10, 10, 5000, 0, false},    // nothing moved
+        {1000, 990, 1100, 1000, false},
+    };
+    for (const auto& c : postings) {
+        EXPECT_EQ(exportProgressDue(c.permille, c.posted, c.now, c.postedAt), c.due) << c.permille << " at " << c.now;
+    }
+
+    const struct { uint64_t bytes; int32_t channels; uint32_t rate; int64_t ms; } lengths[] = {
+        {192000, 2, 48000, 1000}, {88200, 1, 44100, 1000}, {191999, 2, 48000, 999},
+        {8ull * 96000 * 2 * 3600, 8, 96000, 3600000}, {100, 0, 48000, 0}, {100, 2, 0, 0},
+    };
+    for (const auto& c : lengths) EXPECT_EQ(exportAudioMs(c.bytes, c.channels, c.rate), c.ms) << c.bytes;
+}
+
+// Returns the export messages waiting for window, in the order they were posted.
+std::vector<MSG> takeExportMessages(HWND window) {
+    std::vector<MSG> messages;
+    MSG message;
+    while (PeekMessageW(&message, window, WM_EXPORT_PROGRESS, WM_EXPORT_FINISHED, PM_REMOVE)) messages.push_back(message);
+    return messages;
+}
+
+TEST(ExportJob, TellsItsWindowHowFarItIsAndHowItEnded) {
+    HWND window = CreateWindowExW(0, L"STATIC", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    TempDir dir;
+    writeWavFile(dir.path() / "in.wav", 48000, 2, sineSamples(48000 * 20, 2, 48000, 440.0, 1000.0));
+    expectCleanSuccess(runWatchedExport(dir.wideFile(L"out.mp3"), dir.wideFile(L"in.wav"), 30000, window, 7), dir);
+    std::vector<MSG> messages = takeExportMessages(window);
+    ASSERT_GE(messages.size(), 2u);
+    EXPECT_EQ(messages.front().message, static_cast<UINT>(WM_EXPORT_PROGRESS));
+    EXPECT_EQ(messages.front().lParam, 0);
+    int last = 0;
+    for (size_t i = 0; i + 1 < messages.size(); ++i) {
+        EXPECT_EQ(messages[i].message, static_cast<UINT>(WM_EXPORT_PROGRESS));
+        EXPECT_EQ(messages[i].wParam, 7u);
+        EXPECT_GE(messages[i].lParam, last) << "progress went back";
+        EXPECT_LE(messages[i].lParam, EXPORT_PERMILLE_DONE);
+        last = static_cast<int>(messages[i].lParam);
+    }
+    EXPECT_EQ(messages.back().message, static_cast<UINT>(WM_EXPORT_FINISHED));
+    EXPECT_EQ(messages.back().wParam, 7u);
+    EXPECT_EQ(messages.back().lParam, 20000) << "the MP3's length in milliseconds";
+
+    // A failed job ends with EXPORT_FAILED, and its box is shown as before.
+    const ExportOutcome failed = runWatchedExport(dir.wideFile(L"x.mp3"), dir.wideFile(L"missing.wav"), 30000, window, 8);
+    expectSingleError(failed, EXPORT_OPEN_FAILED_TEXT);
+    messages = takeExportMessages(window);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].message, static_cast<UINT>(WM_EXPORT_FINISHED));
+    EXPECT_EQ(messages[0].wParam, 8u);
+    EXPECT_EQ(messages[0].lParam, EXPORT_FAILED);
+    DestroyWindow(window);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Several jobs, a growing file, shutdown
 
 TEST(ExportJob, TwoExportsStartedOneAfterTheOtherRunSideBySide) {
