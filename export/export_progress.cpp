@@ -2,8 +2,12 @@
 
 int exportPermille(uint64_t doneBytes, uint64_t totalBytes) {
     if (totalBytes == 0 || doneBytes >= totalBytes) return EXPORT_PERMILLE_DONE;
-    // Split so that a file of many gigabytes cannot overflow the product.
-    return static_cast<int>(doneBytes / totalBytes * 1000 + doneBytes % totalBytes * 1000 / totalBytes);
+    // Halve both until the product fits: a thousandth of so large a size is still exact enough.
+    while (totalBytes > UINT64_MAX / 1000) {
+        doneBytes >>= 1;
+        totalBytes >>= 1;
+    }
+    return static_cast<int>(doneBytes * 1000 / totalBytes);
 }
 
 bool exportProgressDue(int permille, int postedPermille, uint64_t nowMs, uint64_t postedAtMs) {
