@@ -26,12 +26,13 @@ const ControlSpec CONTROLS[CONTROL_COUNT] = {
     {L"BUTTON", L"Start Recording", BUTTON_STYLE, 20, 20, 140, 30, ID_START_RECORDING, &startButton},
     {L"BUTTON", L"Stop", BUTTON_STYLE, 180, 20, 80, 30, ID_STOP, &stopButton},
     {L"BUTTON", L"Export MP3", BUTTON_STYLE, 270, 20, 90, 30, ID_EXPORT_MP3, &exportButton},
-    {L"STATIC", L"Ready", CHILD_VISIBLE, 20, 60, 1160, 20, ID_STATUS, &statusLabel},
+    // SS_NOPREFIX: the paths it shows are shown as they are, "Rock & Roll" with its "&".
+    {L"STATIC", L"Ready", CHILD_VISIBLE | SS_NOPREFIX, 20, 60, 1160, 20, ID_STATUS, &statusLabel},
     {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 90, 1160, 20, ID_LEVEL_METER, &levelMeter},
     {L"STATIC", nullptr, CHILD_VISIBLE, 20, 120, 1160, 80, ID_WAVEFORM_HOST, &waveformHost},
     {L"STATIC", nullptr, CHILD_VISIBLE, 20, 210, 1160, 80, ID_SPECTRUM_HOST, &spectrumHost},
     // The recording's time, size and disk left; the export's bar (shown from the first export on)
-    // and its text. SS_NOPREFIX: a path's "&" is a letter, not an underline.
+    // and its text.
     {L"STATIC", nullptr, CHILD_VISIBLE | SS_NOPREFIX, 20, 84, 1160, 20, ID_RECORDING_INFO, &recordingInfoLabel},
     {PROGRESS_CLASSW, nullptr, WS_CHILD, 20, 108, 240, 20, ID_EXPORT_PROGRESS, &exportProgressBar},
     {L"STATIC", nullptr, CHILD_VISIBLE | SS_NOPREFIX | SS_ENDELLIPSIS, 270, 108, 910, 20, ID_EXPORT_STATUS,

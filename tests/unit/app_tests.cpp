@@ -160,7 +160,7 @@ TEST_F(MainWindowTest, CreatesTheControlsAtTheirPlacesInTheMessageFont) {
         {1, L"Button", L"Start Recording", 0x50010000, {20, 20, 160, 50}},
         {2, L"Button", L"Stop", 0x50010000, {180, 20, 260, 50}},
         {10, L"Button", L"Export MP3", 0x50010000, {270, 20, 360, 50}},
-        {0, L"Static", L"Ready", 0x50000000, {20, 60, 1180, 80}},
+        {0, L"Static", L"Ready", 0x50000080, {20, 60, 1180, 80}},  // SS_NOPREFIX: a path's "&" shows
         {3, L"Static", L"", 0x5000000D, {20, 90, 1180, 110}},
         {1101, L"Static", L"", 0x50000000, {20, 120, 1180, 200}},
         {1102, L"Static", L"", 0x50000000, {20, 210, 1180, 290}},
