@@ -1,5 +1,7 @@
 #include "app/controls.h"
 
+#include <commctrl.h>
+
 #include <cwchar>
 
 #include "recording/live_state.h"
@@ -11,6 +13,9 @@ HWND statusLabel = nullptr;
 HWND levelMeter = nullptr;
 HWND waveformHost = nullptr;
 HWND spectrumHost = nullptr;
+HWND recordingInfoLabel = nullptr;
+HWND exportProgressBar = nullptr;
+HWND exportStatusLabel = nullptr;
 
 namespace {
 constexpr DWORD CHILD_VISIBLE = WS_CHILD | WS_VISIBLE;
@@ -21,10 +26,17 @@ const ControlSpec CONTROLS[CONTROL_COUNT] = {
     {L"BUTTON", L"Start Recording", BUTTON_STYLE, 20, 20, 140, 30, ID_START_RECORDING, &startButton},
     {L"BUTTON", L"Stop", BUTTON_STYLE, 180, 20, 80, 30, ID_STOP, &stopButton},
     {L"BUTTON", L"Export MP3", BUTTON_STYLE, 270, 20, 90, 30, ID_EXPORT_MP3, &exportButton},
-    {L"STATIC", L"Ready", CHILD_VISIBLE, 20, 60, 1160, 20, ID_STATUS, &statusLabel},
+    // SS_NOPREFIX: the paths it shows are shown as they are, "Rock & Roll" with its "&".
+    {L"STATIC", L"Ready", CHILD_VISIBLE | SS_NOPREFIX, 20, 60, 1160, 20, ID_STATUS, &statusLabel},
     {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 90, 1160, 20, ID_LEVEL_METER, &levelMeter},
     {L"STATIC", nullptr, CHILD_VISIBLE, 20, 120, 1160, 80, ID_WAVEFORM_HOST, &waveformHost},
     {L"STATIC", nullptr, CHILD_VISIBLE, 20, 210, 1160, 80, ID_SPECTRUM_HOST, &spectrumHost},
+    // The recording's time, size and disk left; the export's bar (shown from the first export on)
+    // and its text.
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_NOPREFIX, 20, 84, 1160, 20, ID_RECORDING_INFO, &recordingInfoLabel},
+    {PROGRESS_CLASSW, nullptr, WS_CHILD, 20, 108, 240, 20, ID_EXPORT_PROGRESS, &exportProgressBar},
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_NOPREFIX | SS_ENDELLIPSIS, 270, 108, 910, 20, ID_EXPORT_STATUS,
+     &exportStatusLabel},
 };
 }  // namespace
 
@@ -38,6 +50,11 @@ std::wstring recordingFinishingText(const std::wstring& path) { return L"Finishi
 
 std::wstring durationText(uint64_t milliseconds) {
     wchar_t text[64];
+    // A tenth of a second would read "0.0 s" for a real hole of 10 ms.
+    if (milliseconds < 100) {
+        swprintf(text, 64, L"%llu ms", static_cast<unsigned long long>(milliseconds));
+        return text;
+    }
     if (milliseconds < 60000) {
         swprintf(text, 64, L"%llu.%llu s", static_cast<unsigned long long>(milliseconds / 1000),
                  static_cast<unsigned long long>(milliseconds % 1000 / 100));

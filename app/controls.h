@@ -13,6 +13,9 @@ constexpr int ID_EXPORT_MP3 = 10;
 constexpr int ID_WAVEFORM_HOST = 1101;
 constexpr int ID_SPECTRUM_HOST = 1102;
 constexpr int ID_STATUS = 0;
+constexpr int ID_RECORDING_INFO = 4;
+constexpr int ID_EXPORT_PROGRESS = 5;
+constexpr int ID_EXPORT_STATUS = 6;
 
 struct ControlSpec {
     const wchar_t* className;
@@ -23,9 +26,9 @@ struct ControlSpec {
     HWND* handle;
 };
 
-constexpr int CONTROL_COUNT = 7;
+constexpr int CONTROL_COUNT = 10;
 
-// Returns the seven controls in creation order, each with the variable its handle goes to.
+// Returns the controls in creation order, each with the variable its handle goes to.
 const ControlSpec* mainWindowControls();
 
 // The holes in a recording's file, as the capture worker published them (see live_state.h).
@@ -54,7 +57,8 @@ std::wstring recordingRunningText(const std::wstring& path);
 // Returns the status text between "Stop" and the recording's end, while its file is completed.
 std::wstring recordingFinishingText(const std::wstring& path);
 
-// Returns a duration for the status line: "12.3 s" below a minute, else "4:05" or "1:02:03".
+// Returns a duration for the status line: "40 ms" below a tenth of a second, "12.3 s" below a
+// minute, else "4:05" or "1:02:03".
 std::wstring durationText(uint64_t milliseconds);
 
 extern HWND startButton;
@@ -64,3 +68,6 @@ extern HWND statusLabel;
 extern HWND levelMeter;
 extern HWND waveformHost;
 extern HWND spectrumHost;
+extern HWND recordingInfoLabel;
+extern HWND exportProgressBar;
+extern HWND exportStatusLabel;

@@ -5,6 +5,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/appearance.h"
 #include "app/controls.h"
 #include "app/keyboard.h"
 #include "app/window_proc.h"
@@ -32,16 +33,20 @@ constexpr wchar_t WAVEFORM_MISSING_TEXT[] =
 // Shows a start-up error the way every error of the program is shown.
 void showError(const wchar_t* text) { MessageBoxW(nullptr, text, L"Error", MB_ICONERROR); }
 
-// Registers the main window's class; returns false when the platform refuses it.
+// Registers the main window's class, with the program's icon for the title bar, the taskbar and
+// Alt+Tab; returns false when the platform refuses it.
 bool registerMainClass(HINSTANCE instance) {
-    WNDCLASSW windowClass;
+    WNDCLASSEXW windowClass;
     ZeroMemory(&windowClass, sizeof windowClass);
+    windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = MainWndProc;
     windowClass.hInstance = instance;
+    windowClass.hIcon = loadProgramIcon(instance, false);
+    windowClass.hIconSm = loadProgramIcon(instance, true);
     windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1));
     windowClass.lpszClassName = CLASS_NAME;
-    return RegisterClassW(&windowClass) != 0;
+    return RegisterClassExW(&windowClass) != 0;
 }
 
 // Creates both surfaces in their hosts, leaves the waveform surface's context free for the render

@@ -6,8 +6,10 @@
 #include <system_error>
 #include <thread>
 
+#include "app/appearance.h"
 #include "app/controls.h"
 #include "app/keyboard.h"
+#include "app/readout_lines.h"
 #include "app/save_dialog.h"
 #include "display/level_meter.h"
 #include "export/mp3_export.h"
@@ -20,14 +22,22 @@ namespace {
 // the capture has reported its end.
 bool closeWhenRecordingEnds = false;
 
-// Creates the seven child controls of the main window in their fixed order.
+// Creates the child controls of the main window in their fixed order, sized to their texts in the
+// system's message font, which each of them gets.
 void createControls(HWND hwnd) {
+    // NOTE: the progress bar's class comes from the common controls, which must be registered
+    // first; without them the bar is missing and the rest of the window still works.
+    initCommonControls();
+    messageFont = createMessageFont();
     const ControlSpec* controls = mainWindowControls();
+    const std::vector<RECT> rects = fitControls(controls, CONTROL_COUNT, measureTexts(controls, CONTROL_COUNT, messageFont));
     for (int i = 0; i < CONTROL_COUNT; ++i) {
         const ControlSpec& c = controls[i];
-        *c.handle = CreateWindowExW(0, c.className, c.text, c.style, c.x, c.y, c.width, c.height, hwnd,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
+        const RECT& r = rects[i];
+        *c.handle = CreateWindowExW(0, c.className, c.text, c.style, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                                    hwnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
     }
+    applyMessageFont(controls, CONTROL_COUNT);
 }
 
 // Empties both traces' buffers, each under its own lock.
@@ -52,6 +62,7 @@ void startRecording(HWND hwnd) {
         return;
     }
     SetWindowTextW(statusLabel, recordingStartingText(outputPath).c_str());
+    clearRecordingLine();
 }
 
 // Asks the capture worker to finish; also covers a worker still setting up. While it finishes,
@@ -66,7 +77,11 @@ void requestStop() {
 void startMp3Export(HWND hwnd) {
     const std::wstring mp3Path = chooseSaveFile(hwnd);
     if (mp3Path.empty()) return;
-    if (!startExport(mp3Path, outputPath)) {
+    const WPARAM id = nextExportId();
+    // Shown before the job runs, so that its first message finds it.
+    exportStarted(id, mp3Path);
+    if (!startExport(mp3Path, outputPath, hwnd, id)) {
+        exportFinished(id, EXPORT_FAILED);
         MessageBoxW(nullptr, L"Failed to start the MP3 export.", L"Error", MB_ICONERROR);
     }
 }
@@ -90,6 +105,7 @@ void recordingSaved(HWND hwnd, WPARAM outcome, LPARAM keptMs) {
                              lastRecordingGapLengthUnknown.load()};
     SetWindowTextW(statusLabel,
                    recordingStatusText(outcome, outputPath, static_cast<uint64_t>(keptMs), gaps).c_str());
+    recordingLineEnded(hwnd, outcome, keptMs);
     isRecording.store(false);
     if (closeWhenRecordingEnds && !captureActive.load()) DestroyWindow(hwnd);
 }
@@ -113,6 +129,7 @@ void shutDown() {
     glfwTerminate();
     closeWhenRecordingEnds = false;
     forgetFocus();
+    forgetReadouts();
     PostQuitMessage(0);
 }
 
@@ -141,6 +158,10 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         case WM_DESTROY:
             shutDown();
             return 0;
+        case WM_NCDESTROY:
+            // The controls are gone by now, so nothing uses the font any more.
+            deleteMessageFont();
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_CLOSE:
             closeWindow(hwnd);
             return 0;
@@ -151,10 +172,26 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             return 0;
         case WM_LEVEL_UPDATE:
             InvalidateRect(levelMeter, nullptr, TRUE);
+            // Audio has just reached the writer: the time shown keeps up with bursts of it.
+            refreshRecordingLineWhileRecording();
             return 0;
         case WM_RECORDING_STARTED:
             SetWindowTextW(statusLabel, recordingRunningText(outputPath).c_str());
+            recordingLineStarted(hwnd);
             return 0;
+        case WM_TIMER:
+            if (wParam == RECORDING_LINE_TIMER) refreshRecordingLine();
+            return 0;
+        case WM_EXPORT_PROGRESS:
+            exportProgressed(wParam, lParam);
+            return 0;
+        case WM_EXPORT_FINISHED:
+            exportFinished(wParam, lParam);
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            if (HBRUSH brush = colourReadout(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
+                return reinterpret_cast<LRESULT>(brush);
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_RECORDING_SAVED:
             recordingSaved(hwnd, wParam, lParam);
             return 0;

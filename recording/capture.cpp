@@ -125,7 +125,10 @@ WPARAM drainPackets(const CaptureSession& session, WavWriter& writer, CaptureTal
         const bool fits = packetFitsInWav(tally.bytesQueued, frames, session.channels);
         if (fits) {
             const bool queued = processCapturedPacket(session, data, frames, flags, writer.queue, window);
-            if (queued) tally.bytesQueued += static_cast<uint64_t>(frames) * session.channels * sizeof(int16_t);
+            if (queued) {
+                tally.bytesQueued += static_cast<uint64_t>(frames) * session.channels * sizeof(int16_t);
+                recordingBytesQueued.store(tally.bytesQueued);
+            }
             notePacket(tally.gaps, (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY) != 0, devicePosition, frames,
                        queued);
         }
@@ -162,6 +165,8 @@ WPARAM recordStream(const CaptureSession& session, const std::wstring& path, HWN
                     GapTally& gaps) {
     WavWriter writer;
     if (!startWavWriter(writer, path, captureSampleRate, session.channels)) return RECORDING_FILE_NOT_CREATED;
+    recordingBytesPerSecond.store(static_cast<uint32_t>(captureSampleRate) * static_cast<uint32_t>(session.channels) *
+                                  sizeof(int16_t));
     enterRecordingState();
     PostMessageW(window, WM_RECORDING_STARTED, 0, 0);
     CaptureTally tally;
@@ -176,6 +181,14 @@ WPARAM recordStream(const CaptureSession& session, const std::wstring& path, HWN
     // that arrived and was lost is told as gaps instead.
     if (outcome == RECORDING_SAVED && bytesKept == 0 && gaps.gaps == 0) outcome = RECORDING_NO_AUDIO;
     return outcome;
+}
+
+// Forgets the figures of the last recording before a new one starts.
+void resetRecordingFigures() {
+    recordingBytesPerSecond.store(0);
+    recordingBytesQueued.store(0);
+    recordingBytesOnDisk.store(0);
+    recordingDiskLimitBytes.store(RECORDING_DISK_UNKNOWN);
 }
 
 // Publishes the holes of the recording that is ending, for the status line.
@@ -194,6 +207,7 @@ HRESULT createSystemDeviceEnumerator(IMMDeviceEnumerator** enumerator) {
 
 void recordAudio(std::wstring path, HWND window) {
     captureActive.store(true);
+    resetRecordingFigures();
     // A failed CoInitialize makes the first COM call fail, which ends the run cleanly; only a
     // successful one may be balanced by CoUninitialize.
     const HRESULT comStatus = CoInitialize(nullptr);

@@ -8,6 +8,10 @@ std::atomic<bool> stopRequested{false};
 std::atomic<uint64_t> lastRecordingGaps{0};
 std::atomic<uint64_t> lastRecordingMissingMs{0};
 std::atomic<bool> lastRecordingGapLengthUnknown{false};
+std::atomic<uint32_t> recordingBytesPerSecond{0};
+std::atomic<uint64_t> recordingBytesQueued{0};
+std::atomic<uint64_t> recordingBytesOnDisk{0};
+std::atomic<uint64_t> recordingDiskLimitBytes{RECORDING_DISK_UNKNOWN};
 
 std::vector<int16_t> waveformLeft;
 std::mutex waveformMutex;

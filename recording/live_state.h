@@ -53,6 +53,17 @@ extern std::atomic<uint64_t> lastRecordingGaps;
 extern std::atomic<uint64_t> lastRecordingMissingMs;       // the audio known to be missing in them
 extern std::atomic<bool> lastRecordingGapLengthUnknown;    // some hole could not be measured
 
+// How far the recording that runs (or ran last) has got, for the window's line of time, size and
+// disk left. The capture worker zeroes them when it starts and sets the data rate before it posts
+// WM_RECORDING_STARTED; the UI thread only reads them.
+extern std::atomic<uint32_t> recordingBytesPerSecond;  // the PCM data rate; 0 until it is known
+extern std::atomic<uint64_t> recordingBytesQueued;     // PCM handed to the writer (capture worker)
+extern std::atomic<uint64_t> recordingBytesOnDisk;     // PCM in the file (writer thread)
+// The PCM byte count at which the disk would be full: the writer's last reading of the free space
+// plus what the file held then. RECORDING_DISK_UNKNOWN while there is no reading.
+extern std::atomic<uint64_t> recordingDiskLimitBytes;
+constexpr uint64_t RECORDING_DISK_UNKNOWN = UINT64_MAX;
+
 // Lock order: fftInputMutex may be held while spectrumMutex is taken; no other nesting.
 extern std::atomic<bool> isRecording;
 extern std::atomic<bool> captureActive;

@@ -4,6 +4,7 @@
 #include <new>
 #include <system_error>
 
+#include "recording/live_state.h"
 #include "recording/wav_header.h"
 #include "recording/wide_path.h"
 
@@ -26,11 +27,30 @@ bool writeHeaderAt0(const WavWriter& writer, uint64_t dataLength) {
     return wavFileWrite(writer.file, 0, bytes.data(), static_cast<DWORD>(bytes.size())) == bytes.size();
 }
 
-// The writer thread's own bookkeeping of the header on disk.
+// The writer thread's own bookkeeping of the header on disk and of its readings of free space.
 struct HeaderState {
     uint64_t bytesInHeader = 0;
     ULONGLONG lastRefresh = 0;
+    ULONGLONG lastDiskReading = 0;
 };
+
+// Reads the free space on the file's disk and publishes the data size at which it would be full.
+// The writer asks rather than the UI thread: it is the one thread that may wait on this disk (a
+// slow network folder can take seconds to answer), and its queue absorbs that wait.
+void readDiskSpace(const WavWriter& writer, HeaderState& state) {
+    ULARGE_INTEGER available{};
+    const wchar_t* folder = writer.folder.empty() ? nullptr : writer.folder.c_str();
+    if (GetDiskFreeSpaceExW(folder, &available, nullptr, nullptr))
+        recordingDiskLimitBytes.store(writer.bytesOnDisk + available.QuadPart);
+    else
+        recordingDiskLimitBytes.store(RECORDING_DISK_UNKNOWN);
+    state.lastDiskReading = GetTickCount64();
+}
+
+// Reads the free space again once WAV_DISK_READING_MS have passed since the last reading.
+void readDiskSpaceIfDue(const WavWriter& writer, HeaderState& state) {
+    if (GetTickCount64() - state.lastDiskReading >= WAV_DISK_READING_MS) readDiskSpace(writer, state);
+}
 
 // Brings the header's sizes on disk up to date when new data arrived and enough time has passed.
 void refreshHeaderIfDue(const WavWriter& writer, HeaderState& header) {
@@ -57,10 +77,12 @@ void writeQueued(WavWriter& writer, HeaderState& header) {
             // end, and the recording ends here.
             const DWORD frameBytes = static_cast<DWORD>(writer.channels) * sizeof(int16_t);
             writer.bytesOnDisk += written < bytes ? written - written % frameBytes : 0;
+            recordingBytesOnDisk.store(writer.bytesOnDisk);
             writer.failed.store(true);
             return;
         }
         writer.bytesOnDisk += bytes;
+        recordingBytesOnDisk.store(writer.bytesOnDisk);
         takePcm(writer.queue, span.count);
         refreshHeaderIfDue(writer, header);
     }
@@ -111,6 +133,7 @@ bool startWavWriter(WavWriter& writer, const std::wstring& path, int32_t sampleR
     writer.sampleRate = sampleRate;
     writer.channels = channels;
     writer.bytesOnDisk = 0;
+    recordingBytesOnDisk.store(0);
     writer.completed = false;
     writer.failed.store(false);
     try {
@@ -124,6 +147,7 @@ bool startWavWriter(WavWriter& writer, const std::wstring& path, int32_t sampleR
     const std::wstring longPath = longPathForm(path);
     writer.file = CreateFileW(longPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    writer.folder = folderOf(longPath);
     if (writer.finishEvent == nullptr || writer.file == INVALID_HANDLE_VALUE || !writeHeaderAt0(writer, 0)) {
         const bool created = writer.file != INVALID_HANDLE_VALUE;
         releaseWriter(writer);
@@ -150,12 +174,14 @@ bool finishWavWriter(WavWriter& writer) {
 void runWavWriter(WavWriter& writer) {
     HeaderState header;
     header.lastRefresh = GetTickCount64();
+    readDiskSpace(writer, header);
     for (;;) {
         // Raised only after the last packet was queued, so one more pass writes everything.
         const bool finishing = WaitForSingleObject(writer.finishEvent, WRITER_POLL_MS) == WAIT_OBJECT_0;
         writeQueued(writer, header);
         if (!writer.failed.load()) refreshHeaderIfDue(writer, header);
         if (finishing) break;
+        readDiskSpaceIfDue(writer, header);
     }
     writer.completed = finaliseFile(writer);
 }

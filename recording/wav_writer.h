@@ -19,6 +19,8 @@
 constexpr uint32_t WAV_QUEUE_SECONDS = 30;
 // How often the header's sizes on disk are brought up to date while data arrives.
 constexpr ULONGLONG WAV_HEADER_REFRESH_MS = 500;
+// How often the writer reads the free space on the file's disk for the window's "left on disk".
+constexpr ULONGLONG WAV_DISK_READING_MS = 1000;
 
 // Writes count bytes at offset into the file; returns how many were written (count when all were).
 using WavFileWrite = DWORD (*)(HANDLE file, uint64_t offset, const void* bytes, DWORD count);
@@ -36,6 +38,7 @@ struct WavWriter {
     HANDLE finishEvent = nullptr;     // raised by the capture worker: nothing more will be queued
     int32_t sampleRate = 0;
     int32_t channels = 0;
+    std::wstring folder;              // the file's folder, whose disk's free space is read
     std::atomic<bool> failed{false};  // a write failed: later audio cannot be kept
     // Written by the writer thread only; read by others after it has been joined.
     uint64_t bytesOnDisk = 0;

@@ -22,6 +22,13 @@ if(CMAKE_CROSSCOMPILING)
     set_tests_properties(e2e.${name} PROPERTIES TIMEOUT 300 RUN_SERIAL TRUE)
   endforeach()
 
+  # What the window shows while it records and exports, and its look: alone, as it mounts a small
+  # disk and reads the window at set moments.
+  add_test(NAME e2e.TheWindowShowsWhereRecordingAndExportsStand
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_readouts.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>)
+  set_tests_properties(e2e.TheWindowShowsWhereRecordingAndExportsStand PROPERTIES
+    TIMEOUT 300 RUN_SERIAL TRUE SKIP_RETURN_CODE 77)
+
   # The keyboard alone, through real key events; it starts a window manager on the display, so
   # it runs alone.
   add_test(NAME e2e.TheKeyboardAloneWorksTheProgram

@@ -2,6 +2,7 @@
 // find the main window, press its buttons, fill its save dialog, read its status line and
 // answer its message boxes. Exit code 0 means the action succeeded.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -206,12 +207,120 @@ int printFocus(HWND main) {
     return 0;
 }
 
+// Returns the text of the main window's control with id.
+std::wstring controlText(HWND main, int id) {
+    wchar_t text[2048] = {};
+    GetWindowTextW(GetDlgItem(main, id), text, 2048);
+    return text;
+}
+
+// Prints, taken at one moment, the size of a file (-1 when it cannot be read) and the text of
+// control id, apart by a tab.
+int printReadout(HWND main, int id, const wchar_t* file) {
+    const std::wstring text = controlText(main, id);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const long long size = GetFileAttributesExW(file, GetFileExInfoStandard, &data)
+                               ? (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow
+                               : -1;
+    std::printf("%lld\t", size);
+    printLine(text);
+    return 0;
+}
+
+// Prints the export bar's position and whether it is shown, then the export line, apart by tabs.
+int printExportProgress(HWND main) {
+    HWND bar = GetDlgItem(main, 5);
+    if (!bar) return 1;
+    // The text first: the program shows the bar before the text that tells of it.
+    const std::wstring text = controlText(main, 6);
+    std::printf("%d\t%d\t", static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)), IsWindowVisible(bar) ? 1 : 0);
+    printLine(text);
+    return 0;
+}
+
+// Prints one line per control of the main window: its id, then its width and height against
+// those of its text in the system's message font, measured here with a font made from the same
+// metrics (the control's own font cannot be asked for from another process under Wine).
+int printTextFits(HWND main) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return 1;
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    HDC screen = GetDC(nullptr);
+    HGDIOBJ previous = SelectObject(screen, font);
+    for (HWND child = GetWindow(main, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t text[512] = {};
+        const int length = GetWindowTextW(child, text, 512);
+        SIZE extent{};
+        if (length > 0) GetTextExtentPoint32W(screen, text, length, &extent);
+        RECT r{};
+        GetWindowRect(child, &r);
+        std::printf("%d %ld %ld %ld %ld\n", GetDlgCtrlID(child), r.right - r.left, extent.cx, r.bottom - r.top,
+                    extent.cy);
+    }
+    SelectObject(screen, previous);
+    ReleaseDC(nullptr, screen);
+    DeleteObject(font);
+    std::fflush(stdout);
+    return 0;
+}
+
+// Prints the pixel sizes of the images in a program's first icon group (resource 1).
+int printIconGroup(const wchar_t* program) {
+    HMODULE module = LoadLibraryExW(program, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return 1;
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    const BYTE* group = found ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+    if (!group) return 1;
+    // The group: reserved, type and count (16 bits each), then 14-byte entries led by width, height.
+    const int count = group[4] | group[5] << 8;
+    std::printf("group");
+    for (int i = 0; i < count; ++i) std::printf(" %d", group[6 + 14 * i] ? group[6 + 14 * i] : 256);
+    std::printf("\n");
+    std::fflush(stdout);
+    FreeLibrary(module);
+    return 0;
+}
+
+// Prints the assemblies a program's manifest (resource 1) brings in, as the system resolves them
+// into an activation context: one encoded identity per line, the program's own first.
+int printManifestAssemblies(const wchar_t* program) {
+    ACTCTXW request{};
+    request.cbSize = sizeof request;
+    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    request.lpSource = program;
+    request.lpResourceName = MAKEINTRESOURCEW(1);
+    HANDLE context = CreateActCtxW(&request);
+    if (context == INVALID_HANDLE_VALUE) return 1;
+    // The record is followed by the strings it points to, hence the room.
+    std::vector<BYTE> details(8192);
+    SIZE_T needed = 0;
+    if (!QueryActCtxW(0, context, nullptr, ActivationContextDetailedInformation, details.data(), details.size(),
+                      &needed)) {
+        ReleaseActCtx(context);
+        return 1;
+    }
+    const DWORD assemblies = reinterpret_cast<const ACTIVATION_CONTEXT_DETAILED_INFORMATION*>(details.data())->ulAssemblyCount;
+    for (DWORD index = 1; index <= assemblies; ++index) {
+        std::vector<BYTE> buffer(8192);
+        if (!QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, buffer.data(),
+                          buffer.size(), &needed))
+            continue;
+        const auto* assembly = reinterpret_cast<const ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
+        printLine(assembly->lpAssemblyEncodedAssemblyIdentity ? assembly->lpAssemblyEncodedAssemblyIdentity : L"?");
+    }
+    ReleaseActCtx(context);
+    return 0;
+}
+
 int run(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     const std::wstring action = argv[1];
     if (action == L"answer-time") return answerTime(argc > 2 ? number(argv[2]) : 30000);
     if (action == L"version" && argc > 2) return printVersion(argv[2]);
     if (action == L"manifest" && argc > 2) return printManifestSettings(argv[2]);
+    if (action == L"manifest-assemblies" && argc > 2) return printManifestAssemblies(argv[2]);
+    if (action == L"icon-group" && argc > 2) return printIconGroup(argv[2]);
     if (action == L"answer-box" && argc > 2)
         return answerBox(static_cast<int>(number(argv[2])), argc > 3 ? number(argv[3]) : 10000);
     if (action == L"hold-file" && argc > 3) return holdFile(argv[2], number(argv[3]));
@@ -252,6 +361,9 @@ int run(int argc, wchar_t** argv) {
     }
     if (action == L"wait-status" && argc > 2) return waitStatus(main, argv[2], argc > 3 ? number(argv[3]) : 10000);
     if (action == L"embedding") return printEmbedding(main);
+    if (action == L"readout" && argc > 3) return printReadout(main, static_cast<int>(number(argv[2])), argv[3]);
+    if (action == L"export-progress") return printExportProgress(main);
+    if (action == L"text-fits") return printTextFits(main);
     if (action == L"focus") return printFocus(main);
     if (action == L"close") return PostMessageW(main, WM_CLOSE, 0, 0) ? 0 : 1;
     if (action == L"rect" && argc > 2) {

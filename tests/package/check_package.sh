@@ -40,7 +40,7 @@ check "the source archive is this version's" \
 dlls="$(x86_64-w64-mingw32-objdump -p "$PKG/voxtrel.exe" | awk '/DLL Name/ {print tolower($3)}' | sort -u | tr '\n' ' ')"
 unexpected="$(for d in $dlls; do
   case "$d" in
-    advapi32.dll|comdlg32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|ole32.dll|opengl32.dll|user32.dll|shell32.dll) ;;
+    advapi32.dll|comctl32.dll|comdlg32.dll|gdi32.dll|kernel32.dll|msvcrt.dll|ole32.dll|opengl32.dll|user32.dll|shell32.dll) ;;
     *) echo "$d" ;;
   esac
 done)"

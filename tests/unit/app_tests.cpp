@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <GLFW/glfw3.h>
@@ -13,12 +14,16 @@
 #include <thread>
 #include <vector>
 
+#include "app/appearance.h"
 #include "app/controls.h"
+#include "app/readout_lines.h"
+#include "app/readouts.h"
 #include "app/save_dialog.h"
 #include "app/startup.h"
 #include "app/window_proc.h"
 #include "display/gl_surface.h"
 #include "dialog_driver.h"
+#include "export/export_progress.h"
 #include "recording/live_state.h"
 #include "temp_dir.h"
 
@@ -144,7 +149,7 @@ TEST(SaveDialog, ReturnsTheTypedPathUnchangedOrEmptyWhenCancelled) {
     DestroyWindow(owner);
 }
 
-TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
+TEST_F(MainWindowTest, CreatesTheControlsAtTheirPlacesInTheMessageFont) {
     struct Expected {
         int id;
         const wchar_t* cls;
@@ -155,12 +160,18 @@ TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
         {1, L"Button", L"Start Recording", 0x50010000, {20, 20, 160, 50}},
         {2, L"Button", L"Stop", 0x50010000, {180, 20, 260, 50}},
         {10, L"Button", L"Export MP3", 0x50010000, {270, 20, 360, 50}},
-        {0, L"Static", L"Ready", 0x50000000, {20, 60, 1180, 80}},
+        {0, L"Static", L"Ready", 0x50000080, {20, 60, 1180, 80}},  // SS_NOPREFIX: a path's "&" shows
         {3, L"Static", L"", 0x5000000D, {20, 90, 1180, 110}},
         {1101, L"Static", L"", 0x50000000, {20, 120, 1180, 200}},
         {1102, L"Static", L"", 0x50000000, {20, 210, 1180, 290}},
+        {4, L"Static", L"", 0x50000080, {20, 84, 1180, 104}},
+        {5, L"msctls_progress32", L"", 0x40000000, {20, 108, 260, 128}},
+        {6, L"Static", L"", 0x50004080, {270, 108, 1180, 128}},
     };
     EXPECT_EQ(mainWindow, window);
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    ASSERT_TRUE(SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0));
     for (const Expected& e : controls) {
         SCOPED_TRACE(e.id);
         HWND control = GetDlgItem(window, e.id);
@@ -175,9 +186,62 @@ TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
         EXPECT_EQ(r.top, e.rect.top);
         EXPECT_EQ(r.right, e.rect.right);
         EXPECT_EQ(r.bottom, e.rect.bottom);
+        // Every control has the system's message font, not the bold system font.
+        LOGFONTW font{};
+        HFONT handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+        ASSERT_EQ(GetObjectW(handle, sizeof font, &font), static_cast<int>(sizeof font));
+        EXPECT_EQ(std::wstring(font.lfFaceName), metrics.lfMessageFont.lfFaceName);
+        EXPECT_EQ(font.lfHeight, metrics.lfMessageFont.lfHeight);
+        EXPECT_EQ(font.lfWeight, metrics.lfMessageFont.lfWeight);
     }
     EXPECT_EQ(statusLabel, GetDlgItem(window, 0));
     EXPECT_EQ(levelMeter, GetDlgItem(window, 3));
+}
+
+TEST(Layout, ButtonsGrowToTheirTextsAndLinesToTheFont) {
+    // The table's own sizes: each control with the text width and line height it is measured at.
+    const ControlSpec* controls = mainWindowControls();
+    TextMeasures wide{std::vector<int>(CONTROL_COUNT, 0), 22};
+    wide.textWidths[0] = 150;  // "Start Recording" needs 174 of its 140 pixels
+    const std::vector<RECT> rects = fitControls(controls, CONTROL_COUNT, wide);
+    const struct {
+        int index;
+        RECT rect;
+    } cases[] = {
+        {0, {20, 20, 194, 50}},     // widened
+        {1, {214, 20, 294, 50}},    // pushed along by as much
+        {2, {304, 20, 394, 50}},
+        {3, {20, 60, 1180, 82}},    // the status line as tall as the font
+        {4, {20, 90, 1180, 110}},   // the meter keeps its place
+        {7, {20, 84, 1180, 106}},
+        {9, {270, 108, 1180, 130}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.index);
+        EXPECT_EQ(rects[c.index].left, c.rect.left);
+        EXPECT_EQ(rects[c.index].top, c.rect.top);
+        EXPECT_EQ(rects[c.index].right, c.rect.right);
+        EXPECT_EQ(rects[c.index].bottom, c.rect.bottom);
+    }
+    // A line never grows into the next row.
+    EXPECT_EQ(fitControls(controls, CONTROL_COUNT, TextMeasures{{}, 40})[3].bottom, 84);
+
+    // The real message font at 100 % and at 150 % text scaling: every text fits its control.
+    for (int percent : {100, 150}) {
+        SCOPED_TRACE(percent);
+        HFONT font = createMessageFont(percent);
+        ASSERT_NE(font, nullptr);
+        const TextMeasures measures = measureTexts(controls, CONTROL_COUNT, font);
+        const std::vector<RECT> fitted = fitControls(controls, CONTROL_COUNT, measures);
+        for (int i = 0; i < CONTROL_COUNT; ++i) {
+            if (!controls[i].text) continue;
+            EXPECT_GE(fitted[i].right - fitted[i].left, measures.textWidths[i] + 8) << i;
+            EXPECT_GE(fitted[i].bottom - fitted[i].top, measures.lineHeight) << i;
+        }
+        EXPECT_GT(measures.textWidths[0], 40);
+        for (int i = 0; i + 1 < 3; ++i) EXPECT_LT(fitted[i].right, fitted[i + 1].left);
+        DeleteObject(font);
+    }
 }
 
 TEST(StatusText, SaysHowTheRecordingEndedAndWhatTheFileHolds) {
@@ -224,6 +288,7 @@ TEST(StatusText, ARecordingWithGapsSaysHowManyAndHowMuchIsMissing) {
         {RECORDING_SAVED, 9000, {1, 5200, false}, L"Saved with 1 gap (5.2 s of audio missing) to: " + path},
         {RECORDING_SAVED, 9000, {3, 1500, true}, L"Saved with 3 gaps (at least 1.5 s of audio missing) to: " + path},
         {RECORDING_SAVED, 9000, {1, 0, true}, L"Saved with 1 gap (length unknown) to: " + path},
+        {RECORDING_SAVED, 9000, {1, 10, false}, L"Saved with 1 gap (10 ms of audio missing) to: " + path},
         {RECORDING_WRITE_FAILED, 12345, {2, 61000, false},
          L"Recording stopped early: writing to the file failed. 12.3 s of audio, with 2 gaps (1:01 of audio "
          L"missing), kept in: " + path},
@@ -235,9 +300,103 @@ TEST(StatusText, DurationsReadAsAPersonWouldSayThem) {
     const struct {
         uint64_t ms;
         const wchar_t* text;
-    } cases[] = {{0, L"0.0 s"},      {99, L"0.0 s"},       {950, L"0.9 s"},           {59999, L"59.9 s"},
+    } cases[] = {{0, L"0 ms"},       {99, L"99 ms"},       {100, L"0.1 s"},           {950, L"0.9 s"},
+                 {59999, L"59.9 s"},
                  {60000, L"1:00"},   {3599999, L"59:59"}, {3600000, L"1:00:00"},     {36061000, L"10:01:01"}};
     for (const auto& c : cases) EXPECT_EQ(durationText(c.ms), c.text) << c.ms;
+}
+
+TEST(Readouts, TimeSizeAndTimeLeftReadAsARecorderShowsThem) {
+    const struct {
+        uint64_t ms;
+        const wchar_t* text;
+    } clocks[] = {{0, L"0:00:00.0"}, {99, L"0:00:00.0"}, {754567, L"0:12:34.5"}, {36061999, L"10:01:01.9"}};
+    for (const auto& c : clocks) EXPECT_EQ(clockText(c.ms), c.text) << c.ms;
+    const struct {
+        uint64_t bytes;
+        const wchar_t* text;
+    } sizes[] = {{44, L"0.0 MB"},           {104858, L"0.1 MB"},           {144912044, L"138.1 MB"},
+                 {1073741823, L"1023.9 MB"}, {1073741824, L"1.00 GB"},       {4294967295, L"3.99 GB"}};
+    for (const auto& c : sizes) EXPECT_EQ(fileSizeText(c.bytes), c.text) << c.bytes;
+    const struct {
+        uint64_t seconds;
+        const wchar_t* text;
+    } lefts[] = {{0, L"0 s"},        {59, L"59 s"},      {252, L"4 min 12 s"}, {599, L"9 min 59 s"},
+                 {600, L"10 min"},   {2549, L"42 min"},  {3569, L"59 min"},    {3570, L"1 h 0 min"},
+                 {20400, L"5 h 40 min"}};
+    for (const auto& c : lefts) EXPECT_EQ(timeLeftText(c.seconds), c.text) << c.seconds;
+    EXPECT_EQ(secondsUntilFull(1000, 200, 100), 8u);
+    EXPECT_EQ(secondsUntilFull(1000, 1200, 100), 0u) << "already past the limit";
+    EXPECT_EQ(secondsUntilFull(1000, 0, 0), 0u) << "no rate";
+}
+
+TEST(Readouts, TheRecordingLineCountsDownToWhicheverEndComesFirst) {
+    constexpr uint32_t rate = 192000;  // 48000 Hz stereo
+    constexpr uint64_t unknown = UINT64_MAX;
+    const struct {
+        const char* name;
+        RecordingFigures figures;
+        std::wstring text;
+        bool warning;
+    } cases[] = {
+        {"format not known yet", {0, 0, 0, unknown}, L"", false},
+        {"hours on disk", {rate, rate * 754ull + 96000, rate * 754ull + 96000, rate * 754ull + rate * 20400ull},
+         L"0:12:34.5   138.1 MB   5 h 40 min left on disk", false},
+        {"the disk nearly full", {rate, rate * 10ull, rate * 10ull, rate * 262ull},
+         L"0:00:10.0   1.8 MB   Disk almost full: only 4 min 12 s left", true},
+        {"the disk full", {rate, rate * 10ull, rate * 10ull, rate * 5ull},
+         L"0:00:10.0   1.8 MB   Disk almost full: only 0 s left", true},
+        {"no reading of the disk", {rate, 0, 0, unknown},
+         L"0:00:00.0   0.0 MB   6 h 13 min left before the 4 GiB limit of a WAV file", false},
+        {"the WAV limit before the disk", {rate, 4200000000ull, 4200000000ull, unknown - 1},
+         L"6:04:35.0   3.91 GB   Near the 4 GiB limit of a WAV file: only 8 min 14 s left", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const RecordingLine line = recordingLine(c.figures);
+        EXPECT_EQ(line.text, c.text);
+        EXPECT_EQ(line.warning, c.warning);
+    }
+    EXPECT_EQ(recordedLine(754567, 144912044), L"0:12:34.5   138.1 MB");
+}
+
+TEST(Readouts, EveryExportReachesItsEndInTheLineNewestFirst) {
+    std::vector<ExportEntry> exports;
+    EXPECT_EQ(exportBarPermille(exports), -1) << "no bar before the first export";
+    // Each step: what arrives, then the line and the bar.
+    const struct {
+        char what;  // s: started, p: progress, f: finished
+        WPARAM id;
+        LPARAM value;
+        bool known;
+        std::wstring line;
+        int bar;
+    } steps[] = {
+        {'s', 1, 0, true, L"Exporting 0 %: a.mp3", 0},
+        {'p', 1, 456, true, L"Exporting 45 %: a.mp3", 456},
+        {'s', 2, 0, true, L"Exporting 0 %: b.mp3   Exporting 45 %: a.mp3", 0},
+        {'p', 2, 2000, true, L"Exporting 100 %: b.mp3   Exporting 45 %: a.mp3", 1000},
+        {'p', 9, 10, false, L"Exporting 100 %: b.mp3   Exporting 45 %: a.mp3", 1000},
+        {'f', 2, 3723000, true, L"Exported to: b.mp3 (1:02:03)   Exporting 45 %: a.mp3", 456},
+        // The older one ends after the newer: both ends stay in the line.
+        {'f', 1, EXPORT_FAILED, true, L"Exported to: b.mp3 (1:02:03)   Export failed: a.mp3", 1000},
+        {'p', 1, 700, false, L"Exported to: b.mp3 (1:02:03)   Export failed: a.mp3", 1000},
+        // A new start drops the ends already told.
+        {'s', 3, 0, true, L"Exporting 0 %: c.mp3", 0},
+        {'f', 3, 50, true, L"Exported to: c.mp3 (50 ms)", 1000},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << step.what << step.id);
+        bool known = true;
+        if (step.what == 's') addStartedExport(exports, step.id, std::wstring(1, wchar_t(L'a' + step.id - 1)) + L".mp3");
+        if (step.what == 'p') known = applyExportProgress(exports, step.id, step.value);
+        if (step.what == 'f') known = applyExportFinished(exports, step.id, step.value);
+        EXPECT_EQ(known, step.known);
+        EXPECT_EQ(exportLineText(exports), step.line);
+        EXPECT_EQ(exportBarPermille(exports), step.bar);
+    }
+    ExportEntry failedFirst{7, L"d.mp3", ExportState::Failed, 300, 0};
+    EXPECT_EQ(exportBarPermille({failedFirst}), 0) << "a failed export leaves no full bar";
 }
 
 TEST_F(MainWindowTest, TheStatusSaysWhereARecordingGoesWhileItRuns) {
@@ -254,6 +413,62 @@ TEST_F(MainWindowTest, TheStatusSaysWhereARecordingGoesWhileItRuns) {
     captureActive.store(false);
     EXPECT_EQ(SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 500), 0);
     EXPECT_EQ(windowText(statusLabel), L"Saved to: C:\\takes\\second.wav");
+}
+
+TEST_F(MainWindowTest, TheReadoutLinesFollowTheRecordingAndTheExports) {
+    constexpr uint64_t rate = 96000;  // 48000 Hz mono
+    recordingBytesPerSecond.store(rate);
+    recordingBytesQueued.store(rate * 3);
+    recordingBytesOnDisk.store(rate * 3);
+    recordingDiskLimitBytes.store(rate * 3 + rate * 7200);
+    isRecording.store(true);
+    SendMessageW(window, WM_RECORDING_STARTED, 0, 0);
+    EXPECT_EQ(windowText(recordingInfoLabel), L"0:00:03.0   0.2 MB   2 h 0 min left on disk");
+    HDC dc = GetDC(recordingInfoLabel);
+    const auto colourOf = [&](HWND control) {
+        const LRESULT brush = SendMessageW(window, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                                           reinterpret_cast<LPARAM>(control));
+        EXPECT_EQ(brush, reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW)));
+        return GetTextColor(dc);
+    };
+    EXPECT_EQ(colourOf(recordingInfoLabel), GetSysColor(COLOR_WINDOWTEXT));
+    // Audio that reaches the writer shows at once, a burst of it too.
+    recordingBytesQueued.store(rate * 4);
+    SendMessageW(window, WM_LEVEL_UPDATE, 0, 0);
+    EXPECT_EQ(windowText(recordingInfoLabel), L"0:00:04.0   0.2 MB   2 h 0 min left on disk");
+
+    // The disk nearly full: a tick of the timer later the line warns, in words and in red.
+    recordingDiskLimitBytes.store(rate * 4 + rate * 30);
+    const std::wstring warning = L"0:00:04.0   0.2 MB   Disk almost full: only 30 s left";
+    for (ULONGLONG end = GetTickCount64() + 5000; windowText(recordingInfoLabel) != warning && GetTickCount64() < end;)
+        pumpMessages(50);
+    EXPECT_EQ(windowText(recordingInfoLabel), warning);
+    EXPECT_EQ(colourOf(recordingInfoLabel), RGB(200, 0, 0));
+    EXPECT_EQ(colourOf(statusLabel), GetSysColor(COLOR_WINDOWTEXT)) << "only the recording line warns";
+
+    // Its end leaves the length and size of the file; a run that made no file leaves nothing.
+    SendMessageW(window, WM_RECORDING_SAVED, RECORDING_SAVED, 3000);
+    EXPECT_EQ(windowText(recordingInfoLabel), L"0:00:03.0   0.2 MB");
+    EXPECT_EQ(colourOf(recordingInfoLabel), GetSysColor(COLOR_WINDOWTEXT));
+    recordingBytesQueued.store(rate * 5);
+    SendMessageW(window, WM_LEVEL_UPDATE, 0, 0);
+    pumpMessages(2 * RECORDING_LINE_REFRESH_MS);
+    EXPECT_EQ(windowText(recordingInfoLabel), L"0:00:03.0   0.2 MB") << "the refreshing stopped";
+    SendMessageW(window, WM_RECORDING_SAVED, RECORDING_NO_DEVICE, 0);
+    EXPECT_EQ(windowText(recordingInfoLabel), L"");
+    ReleaseDC(recordingInfoLabel, dc);
+    recordingBytesPerSecond.store(0);
+
+    // An export's messages move the bar, shown from the first export on, and end in its line.
+    EXPECT_FALSE(IsWindowVisible(exportProgressBar));
+    exportStarted(41, L"C:\\takes\\a.mp3");
+    EXPECT_EQ(SendMessageW(window, WM_EXPORT_PROGRESS, 41, 500), 0);
+    EXPECT_TRUE(IsWindowVisible(exportProgressBar));
+    EXPECT_EQ(SendMessageW(exportProgressBar, PBM_GETPOS, 0, 0), 500);
+    EXPECT_EQ(windowText(exportStatusLabel), L"Exporting 50 %: C:\\takes\\a.mp3");
+    EXPECT_EQ(SendMessageW(window, WM_EXPORT_FINISHED, 41, 61000), 0);
+    EXPECT_EQ(SendMessageW(exportProgressBar, PBM_GETPOS, 0, 0), 1000);
+    EXPECT_EQ(windowText(exportStatusLabel), L"Exported to: C:\\takes\\a.mp3 (1:01)");
 }
 
 TEST_F(MainWindowTest, RecordingSavedTellsTheOutcomeAndReturnsToIdle) {
