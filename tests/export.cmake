@@ -1,6 +1,6 @@
 # The MP3 export: pure checks, the job on real files with its message boxes, and the fuzz run.
 voxtrel_add_test_program(export_tests
-  SOURCES unit/export_tests.cpp unit/export_fuzz_tests.cpp unit/export_test_helpers.cpp
+  SOURCES unit/export_tests.cpp unit/export_join_tests.cpp unit/export_fuzz_tests.cpp unit/export_test_helpers.cpp
   LIBRARIES voxtrel_export)
 
 # The exported MP3 decoded by a Linux decoder, and a real disk-full, driven from the Linux side.
