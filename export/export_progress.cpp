@@ -2,8 +2,9 @@
 
 int exportPermille(uint64_t doneBytes, uint64_t totalBytes) {
     if (totalBytes == 0 || doneBytes >= totalBytes) return EXPORT_PERMILLE_DONE;
-    // Split so that a file of many gigabytes cannot overflow the product.
-    return static_cast<int>(doneBytes / totalBytes * 1000 + doneBytes % totalBytes * 1000 / totalBytes);
+    // In 128 bits, so that no size of file can overflow the product (the remainder of a huge
+    // total, times 1000, can).
+    return static_cast<int>(static_cast<unsigned __int128>(doneBytes) * 1000 / totalBytes);
 }
 
 bool exportProgressDue(int permille, int postedPermille, uint64_t nowMs, uint64_t postedAtMs) {
