@@ -6,7 +6,7 @@ voxtrel_add_test_program(export_tests
 # The exported MP3 decoded by a Linux decoder, and a real disk-full, driven from the Linux side.
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_FOUND AND CMAKE_CROSSCOMPILING)
-  foreach(mode decode disk-full)
+  foreach(mode decode disk-full parallel)
     add_test(NAME ExportLinux.${mode}
       COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/unit/export_decode_check.py
               $<TARGET_FILE:export_bench> ${mode})
