@@ -311,9 +311,14 @@ bool encodeInSegments(const std::wstring& wavPath, const std::wstring& partialPa
     // Cheap checks first: most short recordings never need the probe encoder.
     if (threads < 2 || planExportSegments(inputSamples, 1152, sampleRate, threads).empty()) return false;
     uint32_t outputRate = 0, samplesPerFrame = 0;
+    if (!probeEncoder(fileChannels, sampleRate, outputRate, samplesPerFrame)) return false;
     // NOTE: an encoder that resamples has a filter whose state and grid do not line up with a
-    // segment's start; such recordings take the single pass.
-    if (!probeEncoder(fileChannels, sampleRate, outputRate, samplesPerFrame) || outputRate != sampleRate) return false;
+    // segment's start. And below 32 kHz (frames of 576 samples) the encoder's bitrate cap is
+    // low enough (160 kbps, 64 below 16 kHz) that loud transients reach it; such a frame gets
+    // what the encoder's bit reservoir holds at that moment, which a segment's encoder cannot
+    // know, so it would decode a little differently. Both take the single pass, which at such
+    // rates is quick anyway.
+    if (outputRate != sampleRate || samplesPerFrame != 1152) return false;
     const std::vector<ExportSegment> plan = planExportSegments(inputSamples, samplesPerFrame, sampleRate, threads);
     if (plan.empty()) return false;
 

@@ -9,12 +9,13 @@
 // Frames of audio each segment's encoder runs over before its first kept frame. An encoder
 // started at a frame boundary decodes sample for sample like one run over the whole recording
 // from at most one and a half frames after its start (the filter bank's overlap and the
-// psychoacoustic model's memory); four frames leave room beyond that for what the model
-// remembers longer, at a cost of a few tenths of a per cent of a segment.
+// psychoacoustic model's memory): with tones, noise, clicks and silence at the joins, a lead-in
+// of 0 or 1 frame decoded differently and 2 alike. Four leave that much again in hand, for a
+// few hundredths of a second per segment.
 constexpr uint32_t SEGMENT_LEAD_IN_FRAMES = 4;
-// Frames past a segment's last kept frame that its encoder still reads: the encoder looks
-// about 1.7 frames ahead (its analysis window and the next granule's transient check), and
-// what its flush encodes after the audio is never kept.
+// Frames past a segment's last kept frame that its encoder still reads, so the zeros its flush
+// adds never reach a kept frame: the encoder analyses about 1.7 frames ahead of a frame's start
+// (0 frames decoded differently at the joins, 1 alike); three, for margin.
 constexpr uint32_t SEGMENT_TAIL_FRAMES = 3;
 // The shortest segment, in seconds: shorter ones would spend more on lead-ins than they gain.
 constexpr uint32_t SEGMENT_MIN_SECONDS = 5;

@@ -326,22 +326,25 @@ std::vector<int16_t> busySignal(uint32_t frames, int32_t channels, int32_t rate,
     return samples;
 }
 
-TEST(ExportParallel, DecodesLikeOnePassWithinAPerCentOfItsSize) {
+TEST(ExportParallel, DecodesLikeOnePassAndIsNoBigger) {
     const struct {
         const char* name;
         int32_t channels, rate;
         uint32_t seconds;
         uint32_t threads;
+        bool inSegments;
     } cases[] = {
-        {"stereo 48000 on three threads", 2, 48000, 20, 3},
-        {"mono 44100", 1, 44100, 12, 2},
-        {"four channels become stereo", 4, 32000, 11, 2},
-        {"stereo 22050, frames of 576", 2, 22050, 12, 2},
-        {"mono 8000, frames of 576", 1, 8000, 11, 2},
+        {"stereo 48000 on three threads", 2, 48000, 20, 3, true},
+        {"mono 44100", 1, 44100, 12, 2, true},
+        {"four channels become stereo", 4, 32000, 11, 2, true},
+        // Below 32 kHz a loud transient can reach the encoder's bitrate cap: one pass.
+        {"stereo 22050: one pass", 2, 22050, 12, 2, false},
+        {"mono 8000: one pass", 1, 8000, 11, 2, false},
+        {"mono 96000, resampled by the encoder: one pass", 1, 96000, 11, 2, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const uint32_t samplesPerFrame = c.rate >= 32000 ? 1152 : 576;
+        const uint32_t samplesPerFrame = 1152;
         const uint64_t frames = uint64_t{c.seconds} * c.rate;
         const std::vector<ExportSegment> plan = planExportSegments(frames, samplesPerFrame, c.rate, c.threads);
         ASSERT_GE(plan.size(), 2u);
@@ -363,11 +366,17 @@ TEST(ExportParallel, DecodesLikeOnePassWithinAPerCentOfItsSize) {
         EXPECT_EQ(folderEntries(dir.path()), (std::vector<std::wstring>{L"in.wav", L"out.mp3"})) << "no segment file left";
         const std::vector<unsigned char> joined = readFileBytes(dir.path() / "out.mp3");
         const std::vector<unsigned char> single = referenceMp3(firstTwo, std::min(c.channels, 2), c.rate);
+        if (!c.inSegments) {
+            EXPECT_EQ(joined, single);
+            continue;
+        }
         EXPECT_NE(joined, single) << "not one encoder's bytes: the frames were laid anew";
         expectDecodesAlike(joined, single);
         EXPECT_TRUE(walkMp3Frames(joined).wellFormed);
+        // The join fills the reservoir only ahead of a frame that needs it, where the encoder
+        // keeps it full in case; so the file is at most a little bigger, often smaller.
         const double growth = static_cast<double>(joined.size()) / static_cast<double>(single.size()) - 1.0;
-        EXPECT_LT(std::abs(growth), 0.01) << joined.size() << " bytes against " << single.size();
+        EXPECT_LT(growth, 0.01) << joined.size() << " bytes against " << single.size();
     }
 }
 
