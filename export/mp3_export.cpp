@@ -25,6 +25,8 @@ const wchar_t* const EXPORT_CREATE_FAILED_TEXT = L"Failed to create MP3 output f
 const wchar_t* const EXPORT_ENCODER_FAILED_TEXT = L"Failed to initialize the MP3 encoder.";
 const wchar_t* const EXPORT_ENCODING_FAILED_TEXT = L"Failed to encode MP3 data.";
 const wchar_t* const EXPORT_WRITE_FAILED_TEXT = L"Failed to write MP3 output file.";
+const wchar_t* const EXPORT_READ_FAILED_TEXT =
+    L"Failed to read the WAV file for MP3 conversion: it became shorter while it was exported.";
 const wchar_t* const EXPORT_ONTO_RECORDING_TEXT =
     L"The MP3 file chosen is the recording itself. Choose another name: the recording was left unchanged.";
 

@@ -126,7 +126,7 @@ const wchar_t* encodeSegment(SegmentJob& job, SegmentState& segment, bool lastSe
         wav.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(want * frameBytes));
         const int32_t frames = framesInBlock(static_cast<size_t>(wav.gcount()), job.fileChannels);
         if (frames != static_cast<int32_t>(want)) {
-            failure = EXPORT_OPEN_FAILED_TEXT;  // the recording shrank under the export
+            failure = EXPORT_READ_FAILED_TEXT;  // the recording shrank under the export
             break;
         }
         if (job.fileChannels >= 2) splitFirstTwoChannels(samples.data(), frames, job.fileChannels);
