@@ -1,7 +1,8 @@
 // A console host for the MP3 export, used by the export benchmark and by the checks that decode
 // its output with Linux tools:
 //   export_bench tone WAV SECONDS RATE CHANNELS LEFT_HZ RIGHT_HZ   writes a sine WAV
-//   export_bench export WAV MP3                                     exports it, as the program does
+//   export_bench export WAV MP3 [THREADS]                           exports it, as the program does
+//                                                                   (on THREADS threads; 1: one pass)
 // Message boxes the export shows are dismissed and their texts printed; the exit status is 1
 // when one appeared.
 #include <windows.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "export/mp3_export.h"
+#include "export/parallel_export.h"
 #include "recording/wav_header.h"
 
 namespace {
@@ -92,9 +94,12 @@ int wmain(int argc, wchar_t** argv) {
                             std::wcstol(argv[5], nullptr, 10), std::wcstod(argv[6], nullptr),
                             std::wcstod(argv[7], nullptr));
     }
-    if (command == L"export" && argc == 4) return runExport(argv[2], argv[3]);
+    if (command == L"export" && (argc == 4 || argc == 5)) {
+        if (argc == 5) exportThreads = static_cast<uint32_t>(std::wcstoul(argv[4], nullptr, 10));
+        return runExport(argv[2], argv[3]);
+    }
     std::fprintf(stderr,
                  "usage: export_bench tone WAV SECONDS RATE CHANNELS LEFT_HZ RIGHT_HZ\n"
-                 "       export_bench export WAV MP3\n");
+                 "       export_bench export WAV MP3 [THREADS]\n");
     return 64;
 }

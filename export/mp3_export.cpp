@@ -14,6 +14,7 @@
 
 #include "export/export_progress.h"
 #include "export/mp3_encoder.h"
+#include "export/parallel_export.h"
 #include "export/wav_input.h"
 #include "recording/wav_header.h"
 #include "recording/wide_path.h"
@@ -24,6 +25,8 @@ const wchar_t* const EXPORT_CREATE_FAILED_TEXT = L"Failed to create MP3 output f
 const wchar_t* const EXPORT_ENCODER_FAILED_TEXT = L"Failed to initialize the MP3 encoder.";
 const wchar_t* const EXPORT_ENCODING_FAILED_TEXT = L"Failed to encode MP3 data.";
 const wchar_t* const EXPORT_WRITE_FAILED_TEXT = L"Failed to write MP3 output file.";
+const wchar_t* const EXPORT_READ_FAILED_TEXT =
+    L"Failed to read the WAV file for MP3 conversion: it became shorter while it was exported.";
 const wchar_t* const EXPORT_ONTO_RECORDING_TEXT =
     L"The MP3 file chosen is the recording itself. Choose another name: the recording was left unchanged.";
 
@@ -133,15 +136,6 @@ bool rewriteVbrTagFrame(lame_t lame, std::ostream& mp3, std::vector<unsigned cha
     return writeMp3Bytes(mp3, mp3Buffer.data(), static_cast<int>(tagBytes));
 }
 
-// Configures the encoder for the input; returns false when the encoder refuses the settings.
-bool configureEncoder(lame_t lame, int32_t channels, uint32_t sampleRate) {
-    if (lame_set_in_samplerate(lame, static_cast<int>(sampleRate)) < 0) return false;
-    if (lame_set_num_channels(lame, channels) < 0) return false;
-    // The library's default VBR mode at its default quality, the same as the front end's -V 4.
-    if (lame_set_VBR(lame, vbr_default) < 0) return false;
-    return lame_init_params(lame) >= 0;
-}
-
 // Runs one encoder over the WAV data of fileChannels and flushes it into the MP3 stream; returns a
 // failure text or null. The encoder is closed on every path.
 const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t fileChannels, uint32_t sampleRate,
@@ -151,7 +145,7 @@ const wchar_t* encodeWavData(std::istream& wav, std::ostream& mp3, int32_t fileC
     std::vector<int16_t> samples(EXPORT_SAMPLE_VALUES);
     std::vector<unsigned char> mp3Buffer;
     const wchar_t* failure = nullptr;
-    if (!configureEncoder(lame, mp3Channels(fileChannels), sampleRate)) {
+    if (!configureMp3Encoder(lame, mp3Channels(fileChannels), sampleRate)) {
         failure = EXPORT_ENCODER_FAILED_TEXT;
     } else {
         // A rate below the lowest MP3 rate is resampled up, into more samples than the block held.
@@ -236,6 +230,14 @@ void runCountedExport(const std::wstring& mp3Path, const std::wstring& wavPath, 
 
 }  // namespace
 
+bool configureMp3Encoder(lame_t lame, int32_t channels, uint32_t sampleRate) {
+    if (lame_set_in_samplerate(lame, static_cast<int>(sampleRate)) < 0) return false;
+    if (lame_set_num_channels(lame, channels) < 0) return false;
+    // The library's default VBR mode at its default quality, the same as the front end's -V 4.
+    if (lame_set_VBR(lame, vbr_default) < 0) return false;
+    return lame_init_params(lame) >= 0;
+}
+
 bool isSameFile(const std::wstring& first, const std::wstring& second) {
     BY_HANDLE_FILE_INFORMATION a{}, b{};
     if (!fileIdentity(first, a) || !fileIdentity(second, b)) return false;
@@ -285,7 +287,10 @@ void exportToMp3(const std::wstring& mp3Path, const std::wstring& wavPath, HWND 
         return;
     }
 
-    const wchar_t* failure = encodeWavData(wav, mp3, channels, sampleRate, progress);
+    // A long recording is encoded on every core; the single pass stays for the rest.
+    const wchar_t* failure = nullptr;
+    if (!encodeInSegments(wavPath, partial, mp3, channels, sampleRate, progress.totalBytes, progress, failure))
+        failure = encodeWavData(wav, mp3, channels, sampleRate, progress);
     wav.close();
     mp3.close();
     if (failure == nullptr && mp3.fail()) failure = EXPORT_WRITE_FAILED_TEXT;

@@ -14,6 +14,7 @@ extern const wchar_t* const EXPORT_CREATE_FAILED_TEXT;
 extern const wchar_t* const EXPORT_ENCODER_FAILED_TEXT;
 extern const wchar_t* const EXPORT_ENCODING_FAILED_TEXT;
 extern const wchar_t* const EXPORT_WRITE_FAILED_TEXT;
+extern const wchar_t* const EXPORT_READ_FAILED_TEXT;
 extern const wchar_t* const EXPORT_ONTO_RECORDING_TEXT;
 
 // Returns true when both paths name one existing file, however spelt: another case, a short

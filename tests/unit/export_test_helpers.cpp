@@ -1,5 +1,7 @@
 #include "export_test_helpers.h"
 
+#include <gtest/gtest.h>
+
 #include <lame/lame.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <thread>
 
 #include "export/mp3_export.h"
+#include "export/mp3_frames.h"
 #include "recording/wav_header.h"
 
 namespace {
@@ -199,4 +202,47 @@ Mp3Frames walkMp3Frames(const std::vector<unsigned char>& bytes) {
     }
     result.wellFormed = offset == bytes.size() && result.frames > 0;
     return result;
+}
+
+namespace {
+
+// Returns the frames of a stream as decoders see them: every bit that decides the samples, with
+// the bitrate, padding, main_data_begin and the unused bits of the last main-data byte cleared.
+std::vector<std::vector<uint8_t>> decodedContent(const std::vector<unsigned char>& mp3) {
+    Mp3Unpacker unpacker;
+    feedMp3Unpacker(unpacker, mp3.data(), mp3.size());
+    std::vector<std::vector<uint8_t>> frames;
+    std::vector<uint8_t> frame;
+    while (takeUnpackedFrame(unpacker, frame)) {
+        Mp3FrameHeader header;
+        parseMp3FrameHeader(frame.data(), header);
+        const uint32_t bits = mp3MainDataBits(header, frame.data() + 4);
+        frame[2] &= 0x0D;
+        setMp3MainDataBegin(header, frame.data() + 4, 0);
+        if (bits % 8 != 0) frame.back() &= static_cast<uint8_t>(0xFF << (8 - bits % 8));
+        frames.push_back(frame);
+    }
+    EXPECT_FALSE(unpacker.damaged);
+    EXPECT_EQ(unpacker.inputUsed, mp3.size()) << "the stream is whole frames";
+    return frames;
+}
+
+// Returns the VBR header's frame count and its 3 bytes of delay and padding.
+std::vector<uint8_t> gaplessFields(const std::vector<unsigned char>& mp3) {
+    Mp3FrameHeader header;
+    if (mp3.size() < 4 || !parseMp3FrameHeader(mp3.data(), header) || mp3.size() < header.frameBytes) return {};
+    const size_t xing = 4 + header.sideInfoBytes;
+    std::vector<uint8_t> fields(mp3.begin() + xing + 8, mp3.begin() + xing + 12);
+    fields.insert(fields.end(), mp3.begin() + xing + 120 + 21, mp3.begin() + xing + 120 + 24);
+    return fields;
+}
+
+}  // namespace
+
+void expectDecodesAlike(const std::vector<unsigned char>& mp3, const std::vector<unsigned char>& reference) {
+    const auto got = decodedContent(mp3), want = decodedContent(reference);
+    ASSERT_EQ(got.size(), want.size()) << "frames";
+    ASSERT_FALSE(got.empty());
+    for (size_t i = 1; i < got.size(); ++i) ASSERT_EQ(got[i], want[i]) << "audio frame " << i - 1 << " differs";
+    EXPECT_EQ(gaplessFields(mp3), gaplessFields(reference)) << "frame count, delay and padding";
 }

@@ -63,3 +63,8 @@ struct Mp3Frames {
 
 // Walks the frame headers of an MP3 stream from its first byte to its last.
 Mp3Frames walkMp3Frames(const std::vector<unsigned char>& bytes);
+
+// Expects two MP3 streams to decode to the same samples: the same frames after the VBR header,
+// each with the same side information and main data bits (whatever bitrate and reservoir
+// offset they were laid with), and VBR headers that give the same frame count, delay and padding.
+void expectDecodesAlike(const std::vector<unsigned char>& mp3, const std::vector<unsigned char>& reference);
