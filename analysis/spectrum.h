@@ -41,5 +41,28 @@ void normaliseMagnitudes(std::vector<float>& magnitudes, float peakMagnitude);
 // Returns the frequency of a bin in single precision: bin x rate / FFT_SIZE.
 float binFrequency(size_t bin, int32_t sampleRate);
 
-// Analyses count samples: publishes the spectrum and writes the peak to the debugger output.
-void processFFT(const float* values, size_t count, int32_t sampleRate);
+// The levels in dB relative to full scale that the spectrogram shows: a Blackman window over the
+// block itself (not the rising edge of the 8192-point table), zero-padded to 8192 points (bins of
+// rate / 8192, fine enough to put a 100 Hz tone on its row of the log axis), the magnitudes
+// corrected for the window's coherent gain so that a full-scale sine reads 0 dBFS.
+constexpr size_t LEVEL_BLOCK = 1024;
+constexpr size_t LEVEL_TRANSFORM = 8192;
+constexpr size_t LEVEL_BINS = LEVEL_TRANSFORM / 2 + 1;
+// What a bin of no energy at all reads, instead of minus infinity.
+constexpr float LEVEL_FLOOR_DB = -200.0f;
+
+// Returns coefficient i of the Blackman window over the LEVEL_BLOCK samples of a block.
+float levelWindowCoefficient(size_t i);
+
+// Returns 20 log10(2 m / windowSum) for each magnitude m, no lower than LEVEL_FLOOR_DB: the level of
+// a sine whose windowed transform has that peak, relative to a full-scale one.
+std::vector<float> magnitudesToDbfs(const std::vector<float>& magnitudes, float windowSum);
+
+// Returns the LEVEL_BINS levels in dBFS of the first LEVEL_BLOCK samples of values (fewer are
+// padded with silence).
+std::vector<float> blockLevelsDbfs(const float* values, size_t count);
+
+// Analyses count samples: publishes the normalised spectrum, queues the block's levels in dBFS for
+// the spectrogram (tagged with endSample, the display's sample count at the block's end) and writes
+// the peak to the debugger output.
+void processFFT(const float* values, size_t count, int32_t sampleRate, uint64_t endSample = 0);

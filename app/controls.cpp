@@ -11,6 +11,8 @@ HWND statusLabel = nullptr;
 HWND levelMeter = nullptr;
 HWND waveformHost = nullptr;
 HWND spectrumHost = nullptr;
+HWND frequencyLabels = nullptr;
+HWND timeLabels = nullptr;
 
 namespace {
 constexpr DWORD CHILD_VISIBLE = WS_CHILD | WS_VISIBLE;
@@ -22,9 +24,13 @@ const ControlSpec CONTROLS[CONTROL_COUNT] = {
     {L"BUTTON", L"Stop", BUTTON_STYLE, 180, 20, 80, 30, ID_STOP, &stopButton},
     {L"BUTTON", L"Export MP3", BUTTON_STYLE, 270, 20, 90, 30, ID_EXPORT_MP3, &exportButton},
     {L"STATIC", L"Ready", CHILD_VISIBLE, 20, 60, 1160, 20, ID_STATUS, &statusLabel},
-    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 90, 1160, 20, ID_LEVEL_METER, &levelMeter},
-    {L"STATIC", nullptr, CHILD_VISIBLE, 20, 120, 1160, 80, ID_WAVEFORM_HOST, &waveformHost},
-    {L"STATIC", nullptr, CHILD_VISIBLE, 20, 210, 1160, 80, ID_SPECTRUM_HOST, &spectrumHost},
+    // The meter: bar, peak marker, ticks with their labels, and the clip indicator at its right end.
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 136, 1160, 40, ID_LEVEL_METER, &levelMeter},
+    {L"STATIC", nullptr, CHILD_VISIBLE, 20, 186, 1160, 80, ID_WAVEFORM_HOST, &waveformHost},
+    // The spectrogram's surface, with its frequency labels to its left and its time scale under it.
+    {L"STATIC", nullptr, CHILD_VISIBLE, 80, 276, 1100, 200, ID_SPECTRUM_HOST, &spectrumHost},
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 276, 60, 200, ID_FREQUENCY_LABELS, &frequencyLabels},
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 80, 478, 1100, 18, ID_TIME_LABELS, &timeLabels},
 };
 }  // namespace
 

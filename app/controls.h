@@ -13,6 +13,9 @@ constexpr int ID_EXPORT_MP3 = 10;
 constexpr int ID_WAVEFORM_HOST = 1101;
 constexpr int ID_SPECTRUM_HOST = 1102;
 constexpr int ID_STATUS = 0;
+// The spectrogram's label strips: its frequencies on the left, its time scale underneath.
+constexpr int ID_FREQUENCY_LABELS = 1103;
+constexpr int ID_TIME_LABELS = 1104;
 
 struct ControlSpec {
     const wchar_t* className;
@@ -23,9 +26,9 @@ struct ControlSpec {
     HWND* handle;
 };
 
-constexpr int CONTROL_COUNT = 7;
+constexpr int CONTROL_COUNT = 9;
 
-// Returns the seven controls in creation order, each with the variable its handle goes to.
+// Returns the controls in creation order, each with the variable its handle goes to.
 const ControlSpec* mainWindowControls();
 
 // The holes in a recording's file, as the capture worker published them (see live_state.h).
@@ -64,3 +67,5 @@ extern HWND statusLabel;
 extern HWND levelMeter;
 extern HWND waveformHost;
 extern HWND spectrumHost;
+extern HWND frequencyLabels;
+extern HWND timeLabels;

@@ -10,6 +10,7 @@
 #include "app/keyboard.h"
 #include "app/save_dialog.h"
 #include "display/level_meter.h"
+#include "display/spectrogram_axis.h"
 #include "export/mp3_export.h"
 #include "recording/capture.h"
 #include "recording/live_state.h"
@@ -20,7 +21,11 @@ namespace {
 // the capture has reported its end.
 bool closeWhenRecordingEnds = false;
 
-// Creates the seven child controls of the main window in their fixed order.
+// Repaints the meter this often while its peak marker falls.
+constexpr UINT_PTR PEAK_FALL_TIMER = 23;
+constexpr UINT PEAK_FALL_INTERVAL_MS = 50;
+
+// Creates the child controls of the main window in their fixed order.
 void createControls(HWND hwnd) {
     const ControlSpec* controls = mainWindowControls();
     for (int i = 0; i < CONTROL_COUNT; ++i) {
@@ -30,14 +35,35 @@ void createControls(HWND hwnd) {
     }
 }
 
-// Empties both traces' buffers, each under its own lock.
+// Empties both traces' buffers and the spectrogram's, each under its own lock, and wakes the
+// render thread to show it.
 void clearTraces() {
     {
         std::lock_guard<std::mutex> guard(waveformMutex);
         waveformLeft.clear();
     }
-    std::lock_guard<std::mutex> guard(spectrumMutex);
-    spectrumData.clear();
+    {
+        std::lock_guard<std::mutex> guard(spectrumMutex);
+        spectrumData.clear();
+    }
+    {
+        std::lock_guard<std::mutex> guard(levelColumnsMutex);
+        levelColumns.clear();
+        ++levelColumnsCleared;
+    }
+    SetEvent(displayWake);
+}
+
+// Repaints the meter for a new level, and keeps repainting it while its peak marker falls.
+void levelUpdated(HWND hwnd) {
+    InvalidateRect(levelMeter, nullptr, TRUE);
+    SetTimer(hwnd, PEAK_FALL_TIMER, PEAK_FALL_INTERVAL_MS, nullptr);
+}
+
+// Repaints the falling peak marker; stops once it has left the scale, so an idle meter rests.
+void peakFallTick(HWND hwnd) {
+    InvalidateRect(levelMeter, nullptr, TRUE);
+    if (!peakMarkerShowing(GetTickCount64())) KillTimer(hwnd, PEAK_FALL_TIMER);
 }
 
 // Starts a recording unless one is setting up, running or finishing.
@@ -107,6 +133,7 @@ void closeWindow(HWND hwnd) {
 // Stops the render thread before the surfaces it draws into are destroyed, then ends GLFW.
 void shutDown() {
     renderRunning.store(false);
+    SetEvent(displayWake);
     if (renderThread.joinable()) renderThread.join();
     if (waveformSurface) glfwDestroyWindow(waveformSurface);
     if (spectrumSurface) glfwDestroyWindow(spectrumSurface);
@@ -123,6 +150,11 @@ bool launchCaptureWorker() {
     // the new thread has run cannot start a second worker.
     stopRequested.store(false);
     captureActive.store(true);
+    // The clip indicator and the peak marker tell about this recording only.
+    clippedSamples.store(0);
+    inputPeak.store(0.0f);
+    resetPeakMarker();
+    InvalidateRect(levelMeter, nullptr, TRUE);
     try {
         std::thread(recordAudio, outputPath, mainWindow).detach();
     } catch (const std::system_error&) {
@@ -145,20 +177,31 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             closeWindow(hwnd);
             return 0;
         case WM_DRAWITEM:
-            return paintLevelMeter(wParam, lParam);
+            return paintLevelMeter(wParam, lParam) || paintSpectrogramLabels(wParam, lParam);
         case WM_COMMAND:
             runCommand(hwnd, wParam);
             return 0;
         case WM_LEVEL_UPDATE:
-            InvalidateRect(levelMeter, nullptr, TRUE);
+            levelUpdated(hwnd);
+            return 0;
+        case WM_TIMER:
+            if (wParam == PEAK_FALL_TIMER) peakFallTick(hwnd);
             return 0;
         case WM_RECORDING_STARTED:
             SetWindowTextW(statusLabel, recordingRunningText(outputPath).c_str());
+            // The device's rate is known now, and the frequency labels follow it.
+            InvalidateRect(frequencyLabels, nullptr, TRUE);
             return 0;
+        case WM_WINDOWPOSCHANGED:
+            // Moved, restored or brought back to the top: the surfaces' pictures may need drawing again.
+            SetEvent(displayWake);
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_RECORDING_SAVED:
             recordingSaved(hwnd, wParam, lParam);
             return 0;
         case WM_ACTIVATE:
+            // Back from a dialog or another program: whatever covered the surfaces has gone.
+            SetEvent(displayWake);
             keepFocusAcrossActivation(hwnd, wParam);
             return 0;
         case DM_GETDEFID:

@@ -3,10 +3,13 @@
 #include <GLFW/glfw3.h>
 
 #include <chrono>
+#include <deque>
 #include <mutex>
 #include <thread>
 
+#include "display/spectrogram.h"
 #include "display/trace_vertices.h"
+#include "display/waveform_columns.h"
 #include "recording/live_state.h"
 
 namespace {
@@ -14,7 +17,15 @@ namespace {
 // The viewport is the host control's fixed size, not the surface's current size.
 constexpr GLsizei VIEWPORT_WIDTH = 1160;
 constexpr GLsizei VIEWPORT_HEIGHT = 80;
+// The least time between two frames: at most about 60 a second while audio arrives.
 constexpr auto FRAME_PAUSE = std::chrono::milliseconds(16);
+// With nothing new, one frame a second all the same, in case an uncovering went unnoticed.
+constexpr DWORD SAFETY_REDRAW_MS = 1000;
+
+// The spectrogram's columns of the last moments; the render thread's alone.
+std::deque<SpectrogramColumn> spectrogramHistory;
+// The live state's count of starts that emptied the traces, as last seen here.
+uint64_t spectrogramClearsSeen = 0;
 
 // Returns a copy of the waveform history, holding its lock for the copy alone.
 std::vector<int16_t> copyWaveform() {
@@ -37,6 +48,53 @@ void drawStrip(const std::vector<TraceVertex>& vertices, GLfloat red, GLfloat gr
     glEnd();
 }
 
+// Fills each column's span of rows in green, one pixel-aligned quad per column.
+void drawWaveformColumns(const std::vector<ColumnRows>& columns) {
+    if (columns.empty()) return;
+    const float columnWidth = 2.0f / static_cast<float>(columns.size());
+    const float rowHeight = 2.0f / static_cast<float>(VIEWPORT_HEIGHT);
+    glColor3f(0.0f, 1.0f, 0.0f);
+    glBegin(GL_QUADS);
+    for (size_t c = 0; c < columns.size(); ++c) {
+        const float left = static_cast<float>(c) * columnWidth - 1.0f;
+        const float right = left + columnWidth;
+        const float bottom = static_cast<float>(columns[c].low) * rowHeight - 1.0f;
+        const float top = static_cast<float>(columns[c].high + 1) * rowHeight - 1.0f;
+        glVertex2f(left, bottom);
+        glVertex2f(right, bottom);
+        glVertex2f(right, top);
+        glVertex2f(left, top);
+    }
+    glEnd();
+}
+
+// Moves the analysed blocks waiting in the live state into the history, as rows of the picture,
+// and drops what has left the picture; forgets everything after a start emptied the traces.
+void takeLevelColumns() {
+    std::deque<LevelColumn> arrived;
+    {
+        std::lock_guard<std::mutex> guard(levelColumnsMutex);
+        arrived.swap(levelColumns);
+        if (levelColumnsCleared != spectrogramClearsSeen) {
+            spectrogramClearsSeen = levelColumnsCleared;
+            spectrogramHistory.clear();
+        }
+    }
+    for (const LevelColumn& column : arrived) {
+        // A history of another rate (another device) cannot share the picture's time axis.
+        if (!spectrogramHistory.empty() && spectrogramHistory.back().sampleRate != column.sampleRate)
+            spectrogramHistory.clear();
+        spectrogramHistory.push_back(
+            {column.endSample, column.sampleRate, rowLevels(column.levelsDb, column.sampleRate, SPECTROGRAM_HEIGHT)});
+    }
+    if (spectrogramHistory.empty()) return;
+    const SpectrogramColumn& newest = spectrogramHistory.back();
+    const double kept = (SPECTROGRAM_SECONDS + 1.0) * newest.sampleRate;
+    while (spectrogramHistory.size() > 1 &&
+           static_cast<double>(newest.endSample - spectrogramHistory.front().endSample) > kept)
+        spectrogramHistory.pop_front();
+}
+
 }  // namespace
 
 void drawFrame(GLFWwindow* window) {
@@ -46,7 +104,7 @@ void drawFrame(GLFWwindow* window) {
     glClear(GL_COLOR_BUFFER_BIT);
     // Each lock is released before its trace is drawn, and the spectrum is copied only after
     // the waveform has been issued, so the two locks are never held together.
-    drawStrip(waveformVertices(copyWaveform()), 0.0f, 1.0f, 0.0f);
+    drawWaveformColumns(waveformColumns(copyWaveform(), WAVEFORM_COLUMNS, VIEWPORT_HEIGHT));
     drawStrip(spectrumVertices(copySpectrum()), 1.0f, 0.0f, 0.0f);
 }
 
@@ -55,9 +113,27 @@ void drawTraces(GLFWwindow* window) {
     glfwSwapBuffers(window);
 }
 
+void drawSpectrogramFrame(GLFWwindow* window) {
+    glfwMakeContextCurrent(window);
+    takeLevelColumns();
+    const int32_t rate = spectrogramHistory.empty() ? displaySampleRate.load() : spectrogramHistory.back().sampleRate;
+    const std::vector<uint8_t> image =
+        spectrogramImage(spectrogramHistory, rate, SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT);
+    glViewport(0, 0, SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glRasterPos2f(-1.0f, -1.0f);
+    glDrawPixels(SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, image.data());
+}
+
+void drawSpectrogram(GLFWwindow* window) {
+    drawSpectrogramFrame(window);
+    glfwSwapBuffers(window);
+}
+
 namespace {
 
-// Draws frames until renderRunning is cleared or the surface is flagged to close.
+// Draws frames while there is something new, rests otherwise, until renderRunning is cleared or
+// the waveform surface is flagged to close.
 void drawUntilTold() {
     while (renderRunning.load()) {
         // Read afresh each pass; a missing surface is never touched, and the loop idles until shutdown.
@@ -66,7 +142,12 @@ void drawUntilTold() {
             if (glfwWindowShouldClose(surface)) return;
             drawTraces(surface);
         }
+        GLFWwindow* spectrogram = spectrumSurface;
+        if (spectrogram) drawSpectrogram(spectrogram);
         std::this_thread::sleep_for(FRAME_PAUSE);
+        // Whatever arrived during the pause has set the event already, so audio keeps the pace
+        // above; with nothing new the thread rests here.
+        WaitForSingleObject(displayWake, SAFETY_REDRAW_MS);
     }
 }
 
@@ -74,7 +155,7 @@ void drawUntilTold() {
 
 void renderLoop() {
     drawUntilTold();
-    // The UI thread destroys the surface once this thread has ended, and a window's context must
+    // The UI thread destroys the surfaces once this thread has ended, and a window's context must
     // then be current on no other thread; releasing it is harmless when none was taken.
     glfwMakeContextCurrent(nullptr);
 }

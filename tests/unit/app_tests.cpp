@@ -144,7 +144,7 @@ TEST(SaveDialog, ReturnsTheTypedPathUnchangedOrEmptyWhenCancelled) {
     DestroyWindow(owner);
 }
 
-TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
+TEST_F(MainWindowTest, CreatesTheControlsAtTheirPlaces) {
     struct Expected {
         int id;
         const wchar_t* cls;
@@ -156,9 +156,11 @@ TEST_F(MainWindowTest, CreatesTheSevenControlsAtTheirPlaces) {
         {2, L"Button", L"Stop", 0x50010000, {180, 20, 260, 50}},
         {10, L"Button", L"Export MP3", 0x50010000, {270, 20, 360, 50}},
         {0, L"Static", L"Ready", 0x50000000, {20, 60, 1180, 80}},
-        {3, L"Static", L"", 0x5000000D, {20, 90, 1180, 110}},
-        {1101, L"Static", L"", 0x50000000, {20, 120, 1180, 200}},
-        {1102, L"Static", L"", 0x50000000, {20, 210, 1180, 290}},
+        {3, L"Static", L"", 0x5000000D, {20, 136, 1180, 176}},
+        {1101, L"Static", L"", 0x50000000, {20, 186, 1180, 266}},
+        {1102, L"Static", L"", 0x50000000, {80, 276, 1180, 476}},
+        {1103, L"Static", L"", 0x5000000D, {20, 276, 80, 476}},
+        {1104, L"Static", L"", 0x5000000D, {80, 478, 1180, 496}},
     };
     EXPECT_EQ(mainWindow, window);
     for (const Expected& e : controls) {
