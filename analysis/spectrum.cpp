@@ -135,13 +135,6 @@ fftwf_plan levelPlan() {
     return plan;
 }
 
-// Queues one block's levels for the render thread, dropping the oldest when nobody takes them.
-void queueLevelColumn(std::vector<float> levels, int32_t sampleRate, uint64_t endSample) {
-    std::lock_guard<std::mutex> guard(levelColumnsMutex);
-    if (levelColumns.size() >= LEVEL_COLUMNS_WAITING) levelColumns.pop_front();
-    levelColumns.push_back({endSample, sampleRate, std::move(levels)});
-}
-
 }  // namespace
 
 std::vector<float> blockLevelsDbfs(const float* values, size_t count) {
@@ -152,7 +145,12 @@ std::vector<float> blockLevelsDbfs(const float* values, size_t count) {
     float* in = static_cast<float*>(fftwf_malloc(sizeof(float) * LEVEL_TRANSFORM));
     fftwf_complex* out = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * LEVEL_BINS));
     if (plan && in && out) {
-        for (size_t i = 0; i < LEVEL_TRANSFORM; ++i) in[i] = i < LEVEL_BLOCK && i < count ? values[i] * window[i] : 0.0f;
+        // The newest samples end the window; a shorter history starts later, after silence.
+        const size_t used = count < LEVEL_BLOCK ? count : LEVEL_BLOCK;
+        const size_t start = LEVEL_BLOCK - used;
+        const float* newest = values + (count - used);
+        for (size_t i = 0; i < LEVEL_TRANSFORM; ++i)
+            in[i] = i >= start && i < LEVEL_BLOCK ? newest[i - start] * window[i] : 0.0f;
         fftwf_execute_dft_r2c(plan, in, out);
         for (size_t k = 0; k < LEVEL_BINS; ++k) magnitudes[k] = complexMagnitude(out[k][0], out[k][1]);
     }
@@ -161,7 +159,14 @@ std::vector<float> blockLevelsDbfs(const float* values, size_t count) {
     return magnitudesToDbfs(magnitudes, windowSum);
 }
 
-void processFFT(const float* values, size_t count, int32_t sampleRate, uint64_t endSample) {
+void queueLevels(const float* recent, size_t count, int32_t sampleRate, uint64_t endSample) {
+    std::vector<float> levels = blockLevelsDbfs(recent, count);
+    std::lock_guard<std::mutex> guard(levelColumnsMutex);
+    if (levelColumns.size() >= LEVEL_COLUMNS_WAITING) levelColumns.pop_front();
+    levelColumns.push_back({endSample, sampleRate, std::move(levels)});
+}
+
+void processFFT(const float* values, size_t count, int32_t sampleRate) {
     OutputDebugStringA("[FFT] processFFT called\n");
     initWindowTable();
 
@@ -180,8 +185,6 @@ void processFFT(const float* values, size_t count, int32_t sampleRate, uint64_t 
         std::lock_guard<std::mutex> guard(spectrumMutex);
         spectrumData = magnitudes;
     }
-
-    queueLevelColumn(blockLevelsDbfs(values, count), sampleRate, endSample);
 
     char line[128];
     std::snprintf(line, sizeof line, "[FFT] MaxBin: %zu, Freq: %.2f Hz, Mag: %.5f\n", peak.bin,

@@ -47,6 +47,11 @@ void clearTraces() {
         spectrumData.clear();
     }
     {
+        // No capture runs now, so this lock is free: the new recording's first columns start afresh.
+        std::lock_guard<std::mutex> guard(fftInputMutex);
+        levelInput.clear();
+    }
+    {
         std::lock_guard<std::mutex> guard(levelColumnsMutex);
         levelColumns.clear();
         ++levelColumnsCleared;

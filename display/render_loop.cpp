@@ -85,7 +85,7 @@ void takeLevelColumns() {
         if (!spectrogramHistory.empty() && spectrogramHistory.back().sampleRate != column.sampleRate)
             spectrogramHistory.clear();
         spectrogramHistory.push_back(
-            {column.endSample, column.sampleRate, rowLevels(column.levelsDb, column.sampleRate, SPECTROGRAM_HEIGHT)});
+            spectrogramColumn(column.endSample, column.sampleRate, column.levelsDb, SPECTROGRAM_HEIGHT));
     }
     if (spectrogramHistory.empty()) return;
     const SpectrogramColumn& newest = spectrogramHistory.back();
@@ -135,6 +135,9 @@ namespace {
 // Draws frames while there is something new, rests otherwise, until renderRunning is cleared or
 // the waveform surface is flagged to close.
 void drawUntilTold() {
+    // NOTE: under Wine a reparented GL window's drawable keeps its creation size until its first
+    // swap, so the first frame covers only part of each surface; the second follows at once.
+    int framesBeforeResting = 2;
     while (renderRunning.load()) {
         // Read afresh each pass; a missing surface is never touched, and the loop idles until shutdown.
         GLFWwindow* surface = waveformSurface;
@@ -147,7 +150,8 @@ void drawUntilTold() {
         std::this_thread::sleep_for(FRAME_PAUSE);
         // Whatever arrived during the pause has set the event already, so audio keeps the pace
         // above; with nothing new the thread rests here.
-        WaitForSingleObject(displayWake, SAFETY_REDRAW_MS);
+        if (framesBeforeResting > 0) --framesBeforeResting;
+        if (framesBeforeResting == 0) WaitForSingleObject(displayWake, SAFETY_REDRAW_MS);
     }
 }
 

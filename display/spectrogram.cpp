@@ -80,6 +80,14 @@ std::vector<double> gridFrequencies(int32_t sampleRate) {
     return lines;
 }
 
+SpectrogramColumn spectrogramColumn(uint64_t endSample, int32_t sampleRate, const std::vector<float>& levelsDb,
+                                    int rows) {
+    SpectrogramColumn column{endSample, sampleRate, rowLevels(levelsDb, sampleRate, rows), {}};
+    column.colours.reserve(column.rows.size());
+    for (float level : column.rows) column.colours.push_back(levelColour(level));
+    return column;
+}
+
 std::vector<uint8_t> spectrogramImage(const std::deque<SpectrogramColumn>& columns, int32_t sampleRate, int width,
                                       int height) {
     std::vector<uint8_t> image(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
@@ -97,10 +105,10 @@ std::vector<uint8_t> spectrogramImage(const std::deque<SpectrogramColumn>& colum
             const SpectrogramColumn& column = columns[c];
             if (static_cast<double>(column.endSample) < moment ||
                 static_cast<double>(column.endSample) - moment > longest ||
-                column.rows.size() != static_cast<size_t>(height))
+                column.colours.size() != static_cast<size_t>(height))
                 continue;
             for (int y = 0; y < height; ++y)
-                pixels[static_cast<size_t>(y) * width + x] = levelColour(column.rows[static_cast<size_t>(y)]);
+                pixels[static_cast<size_t>(y) * width + x] = column.colours[static_cast<size_t>(y)];
         }
     }
     for (double hz : gridFrequencies(sampleRate)) {

@@ -44,12 +44,18 @@ Rgb8 levelColour(float levelDb);
 // below half the sample rate.
 std::vector<double> gridFrequencies(int32_t sampleRate);
 
-// One analysed block as the spectrogram keeps it: its place in the stream and its row levels.
+// One analysed block as the spectrogram keeps it: its place in the stream, its row levels and
+// their colours (worked out once, not in every frame).
 struct SpectrogramColumn {
     uint64_t endSample;
     int32_t sampleRate;
     std::vector<float> rows;
+    std::vector<Rgb8> colours;
 };
+
+// Returns the column of a block's levels (see rowLevels) on an axis of rows rows.
+SpectrogramColumn spectrogramColumn(uint64_t endSample, int32_t sampleRate, const std::vector<float>& levelsDb,
+                                    int rows);
 
 // Returns the picture, width x height RGB bytes with the bottom row first (as glDrawPixels takes
 // it): the newest column at the right edge, each pixel the column that covers its moment of the

@@ -28,6 +28,7 @@ std::deque<LevelColumn> levelColumns;
 std::mutex levelColumnsMutex;
 uint64_t levelColumnsCleared = 0;
 uint64_t displayPosition = 0;
+std::vector<float> levelInput;
 
 std::thread renderThread;
 HWND mainWindow = nullptr;

@@ -110,6 +110,9 @@ extern uint64_t levelColumnsCleared;
 // How many first-channel samples the packet pipeline has handed to the display so far in this
 // process; the capture worker's alone (under fftInputMutex).
 extern uint64_t displayPosition;
+// The newest first-channel samples, every one of them (at most the spectrogram's window), under
+// fftInputMutex: written by the capture worker, emptied by the UI thread when a start is accepted.
+extern std::vector<float> levelInput;
 
 extern std::thread renderThread;
 extern HWND mainWindow;

@@ -14,6 +14,9 @@ void feedAnalyser(const std::vector<float>& left) {
     std::lock_guard<std::mutex> guard(fftInputMutex);
     fftInputBuffer.insert(fftInputBuffer.end(), left.begin(), left.end());
     displayPosition += left.size();
+    // Every sample, none dropped: the spectrogram's window spans several analysis blocks.
+    levelInput.insert(levelInput.end(), left.begin(), left.end());
+    if (levelInput.size() > LEVEL_BLOCK) levelInput.erase(levelInput.begin(), levelInput.end() - LEVEL_BLOCK);
 
     char line[128];
     std::snprintf(line, sizeof line, "[DEBUG] fftInputBuffer size = %zu\n", fftInputBuffer.size());
@@ -21,7 +24,8 @@ void feedAnalyser(const std::vector<float>& left) {
 
     if (fftInputBuffer.size() >= ANALYSIS_BLOCK) {
         const std::vector<float> block(fftInputBuffer.end() - ANALYSIS_BLOCK, fftInputBuffer.end());
-        processFFT(block.data(), ANALYSIS_BLOCK, captureSampleRate, displayPosition);
+        processFFT(block.data(), ANALYSIS_BLOCK, captureSampleRate);
+        queueLevels(levelInput.data(), levelInput.size(), captureSampleRate, displayPosition);
         fftInputBuffer.clear();
     }
 }

@@ -438,7 +438,7 @@ TEST(SpectrogramImage, PlacesTheNewestColumnAtTheRightAndLeavesGapsDark) {
     std::deque<SpectrogramColumn> columns;
     std::vector<float> levels(2049, -200.0f);
     levels[85] = -20.0f;
-    for (uint64_t end = 1440; end <= 96000; end += 1440) columns.push_back({end, 48000, rowLevels(levels, 48000, 200)});
+    for (uint64_t end = 1440; end <= 96000; end += 1440) columns.push_back(spectrogramColumn(end, 48000, levels, 200));
     const int row = frequencyRow(85 * 48000.0 / 4096, 48000, 200);
     const std::vector<uint8_t> image = spectrogramImage(columns, 48000, 1100, 200);
     ASSERT_EQ(image.size(), 1100u * 200u * 3u);
