@@ -196,12 +196,15 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             SetWindowTextW(statusLabel, recordingRunningText(outputPath).c_str());
             // The device's rate is known now, and the frequency labels follow it.
             InvalidateRect(frequencyLabels, nullptr, TRUE);
+            SetEvent(displayWake);
             return 0;
         case WM_WINDOWPOSCHANGED:
             // Moved, restored or brought back to the top: the surfaces' pictures may need drawing again.
             SetEvent(displayWake);
             return DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_RECORDING_SAVED:
+            // The last packets' picture, drawn before the display rests.
+            SetEvent(displayWake);
             recordingSaved(hwnd, wParam, lParam);
             return 0;
         case WM_ACTIVATE:

@@ -19,13 +19,18 @@ constexpr GLsizei VIEWPORT_WIDTH = 1160;
 constexpr GLsizei VIEWPORT_HEIGHT = 80;
 // The least time between two frames: at most about 60 a second while audio arrives.
 constexpr auto FRAME_PAUSE = std::chrono::milliseconds(16);
-// With nothing new, one frame a second all the same, in case an uncovering went unnoticed.
-constexpr DWORD SAFETY_REDRAW_MS = 1000;
+// With nothing new, a frame every two seconds all the same, in case an uncovering went unnoticed.
+constexpr DWORD SAFETY_REDRAW_MS = 2000;
+// A capture whose last packet is older than this counts as silent: the display rests.
+constexpr auto AUDIO_STALE = std::chrono::seconds(1);
 
 // The spectrogram's columns of the last moments; the render thread's alone.
 std::deque<SpectrogramColumn> spectrogramHistory;
 // The live state's count of starts that emptied the traces, as last seen here.
 uint64_t spectrogramClearsSeen = 0;
+// The spectrogram's last picture and the rate it was made for; made again only when it changes.
+std::vector<uint8_t> spectrogramPicture;
+int32_t spectrogramPictureRate = 0;
 
 // Returns a copy of the waveform history, holding its lock for the copy alone.
 std::vector<int16_t> copyWaveform() {
@@ -70,14 +75,17 @@ void drawWaveformColumns(const std::vector<ColumnRows>& columns) {
 
 // Moves the analysed blocks waiting in the live state into the history, as rows of the picture,
 // and drops what has left the picture; forgets everything after a start emptied the traces.
-void takeLevelColumns() {
+// Returns whether the picture changed.
+bool takeLevelColumns() {
     std::deque<LevelColumn> arrived;
+    bool changed = false;
     {
         std::lock_guard<std::mutex> guard(levelColumnsMutex);
         arrived.swap(levelColumns);
         if (levelColumnsCleared != spectrogramClearsSeen) {
             spectrogramClearsSeen = levelColumnsCleared;
             spectrogramHistory.clear();
+            changed = true;
         }
     }
     for (const LevelColumn& column : arrived) {
@@ -87,12 +95,15 @@ void takeLevelColumns() {
         spectrogramHistory.push_back(
             spectrogramColumn(column.endSample, column.sampleRate, column.levelsDb, SPECTROGRAM_HEIGHT));
     }
-    if (spectrogramHistory.empty()) return;
+    changed = changed || !arrived.empty();
+    if (changed) spectrogramPicture.clear();
+    if (spectrogramHistory.empty()) return changed;
     const SpectrogramColumn& newest = spectrogramHistory.back();
     const double kept = (SPECTROGRAM_SECONDS + 1.0) * newest.sampleRate;
     while (spectrogramHistory.size() > 1 &&
            static_cast<double>(newest.endSample - spectrogramHistory.front().endSample) > kept)
         spectrogramHistory.pop_front();
+    return changed;
 }
 
 }  // namespace
@@ -117,12 +128,14 @@ void drawSpectrogramFrame(GLFWwindow* window) {
     glfwMakeContextCurrent(window);
     takeLevelColumns();
     const int32_t rate = spectrogramHistory.empty() ? displaySampleRate.load() : spectrogramHistory.back().sampleRate;
-    const std::vector<uint8_t> image =
-        spectrogramImage(spectrogramHistory, rate, SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT);
+    if (spectrogramPicture.empty() || rate != spectrogramPictureRate) {
+        spectrogramPicture = spectrogramImage(spectrogramHistory, rate, SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT);
+        spectrogramPictureRate = rate;
+    }
     glViewport(0, 0, SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT);
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glRasterPos2f(-1.0f, -1.0f);
-    glDrawPixels(SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, image.data());
+    glDrawPixels(SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT, GL_RGB, GL_UNSIGNED_BYTE, spectrogramPicture.data());
 }
 
 void drawSpectrogram(GLFWwindow* window) {
@@ -132,12 +145,29 @@ void drawSpectrogram(GLFWwindow* window) {
 
 namespace {
 
+// Returns whether audio still arrives: a capture runs and has processed a packet within the last
+// second (the caller keeps lastCount and lastChange between calls).
+bool audioArriving(uint64_t& lastCount, std::chrono::steady_clock::time_point& lastChange) {
+    const auto now = std::chrono::steady_clock::now();
+    const uint64_t count = packetsProcessed.load();
+    if (count != lastCount) {
+        lastCount = count;
+        lastChange = now;
+    }
+    return captureActive.load() && now - lastChange < AUDIO_STALE;
+}
+
 // Draws frames while there is something new, rests otherwise, until renderRunning is cleared or
-// the waveform surface is flagged to close.
+// the waveform surface is flagged to close. While audio arrives the waveform is drawn at the frame
+// pace and the spectrogram whenever a column arrives; otherwise the thread waits for displayWake
+// (an uncovered surface, a start, the end) or the safety redraw.
 void drawUntilTold() {
     // NOTE: under Wine a reparented GL window's drawable keeps its creation size until its first
     // swap, so the first frame covers only part of each surface; the second follows at once.
     int framesBeforeResting = 2;
+    bool redrawAll = true;
+    uint64_t packetsSeen = 0;
+    auto packetsChanged = std::chrono::steady_clock::now();
     while (renderRunning.load()) {
         // Read afresh each pass; a missing surface is never touched, and the loop idles until shutdown.
         GLFWwindow* surface = waveformSurface;
@@ -146,12 +176,19 @@ void drawUntilTold() {
             drawTraces(surface);
         }
         GLFWwindow* spectrogram = spectrumSurface;
-        if (spectrogram) drawSpectrogram(spectrogram);
+        const bool columnsArrived = takeLevelColumns();
+        if (spectrogram && (columnsArrived || redrawAll)) drawSpectrogram(spectrogram);
         std::this_thread::sleep_for(FRAME_PAUSE);
-        // Whatever arrived during the pause has set the event already, so audio keeps the pace
-        // above; with nothing new the thread rests here.
         if (framesBeforeResting > 0) --framesBeforeResting;
-        if (framesBeforeResting == 0) WaitForSingleObject(displayWake, SAFETY_REDRAW_MS);
+        if (framesBeforeResting > 0) continue;
+        // Under Wine audio comes in bursts, so a recording keeps the frame pace rather than
+        // waiting for each packet; with nothing arriving the thread rests here.
+        if (audioArriving(packetsSeen, packetsChanged)) {
+            redrawAll = WaitForSingleObject(displayWake, 0) == WAIT_OBJECT_0;
+        } else {
+            WaitForSingleObject(displayWake, SAFETY_REDRAW_MS);
+            redrawAll = true;
+        }
     }
 }
 

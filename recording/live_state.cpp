@@ -24,6 +24,7 @@ std::atomic<float> inputPeak{0.0f};
 std::atomic<uint64_t> clippedSamples{0};
 std::atomic<int32_t> displaySampleRate{48000};
 HANDLE displayWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+std::atomic<uint64_t> packetsProcessed{0};
 std::deque<LevelColumn> levelColumns;
 std::mutex levelColumnsMutex;
 uint64_t levelColumnsCleared = 0;

@@ -85,10 +85,13 @@ extern std::atomic<float> inputPeak;
 extern std::atomic<uint64_t> clippedSamples;
 // The sample rate of the recording the display shows; the spectrogram's frequency axis follows it.
 extern std::atomic<int32_t> displaySampleRate;
-// Set by whatever gives the render thread something new to draw: each captured packet, a
-// window uncovered, a start that cleared the traces, the shutdown. An auto-reset event, so
-// the render thread can rest while nothing happens.
+// Set by whatever gives the resting render thread something to draw: a surface uncovered, the
+// window activated or moved, a start that cleared the traces, a recording's start and end, the
+// shutdown. An auto-reset event, so the render thread can rest while nothing happens.
 extern HANDLE displayWake;
+// How many packets with audio the capture workers have processed; the render thread keeps the
+// frame pace while it grows.
+extern std::atomic<uint64_t> packetsProcessed;
 
 // One analysed block's levels in dB relative to full scale (a full-scale sine reads 0), lowest
 // frequency first, from 0 Hz to half the sample rate in equal steps: bin k of n stands for

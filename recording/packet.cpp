@@ -73,6 +73,7 @@ bool processPacket(const float* samples, uint32_t frames, int32_t channels, PcmQ
     inputLevel.store(packetLevel(left));
     publishPeak(packetPeak(left));
     PostMessageW(window, WM_LEVEL_UPDATE, 0, 0);
-    SetEvent(displayWake);
+    // The capture worker is the only writer, so a load and a store suffice.
+    packetsProcessed.store(packetsProcessed.load() + 1);
     return queued;
 }

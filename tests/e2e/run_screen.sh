@@ -5,7 +5,8 @@
 # waveform area holds the very frame that the program's own drawing code makes of a constant,
 # tones of 100 Hz, 1 kHz and 10 kHz sit on their rows of the spectrogram at their level with a
 # flat waveform band, silence stays dark, clicks show at their depth, and the meter's peak
-# marker shows and its clip indicator lights with a clipping input only, and stays lit after.
+# marker shows and its clip indicator lights with a clipping input only, and stays lit after; and
+# the resting display comes back after a dialog covered it.
 # Usage: run_screen.sh VOXTREL_EXE DRIVER_EXE FRAME_SNAPSHOT_EXE
 set -uo pipefail
 EXE="$(realpath "$1")"
@@ -126,6 +127,17 @@ drive click 2
 check "the recording ends" drive wait-status "Saved to: " 15000
 echo "silence" >"$CONTROL"
 look "the clip indicator stays lit after the recording" meter meter lit
+
+# The display rests now; a dialog over it and gone again, and the picture comes back.
+sleep 3
+for area in waveform spectrogram; do
+  import -window root -depth 8 -crop "${AREA[$area]}" "$WORK/$area-before.ppm"
+done
+drive click 10
+check "the export dialog covers the display" drive wait-dialog 10000
+drive cancel-dialog
+look "the waveform comes back after the dialog" same "$WORK/waveform-before.ppm" waveform
+look "the spectrogram comes back after the dialog" same "$WORK/spectrogram-before.ppm" spectrogram
 close_app
 
 finish screen

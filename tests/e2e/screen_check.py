@@ -16,6 +16,7 @@ Usage: screen_check.py CHECK ARGS...
   silence SCALE.txt SPECTROGRAM.ppm    digital silence: no cell of the newest columns above the floor
   clicks WAVEFORM.ppm ROW              one-sample clicks down to ROW (from the bottom) in silence:
                                        each shows at its full depth within 1 px, nothing else moves
+  same BEFORE.ppm AFTER.ppm            the two pictures are equal (the display came back after a dialog)
   meter METER.ppm lit|clean            the clip indicator at the meter's right end is red or not;
                                        "clean" also wants the peak marker on the scale
 SCALE.txt is what `frame_snapshot OUT scale RATE` writes: the drawing code's own rows and colours.
@@ -198,6 +199,15 @@ def check_clicks(waveform_path, row):
     return failures
 
 
+def check_same(before_path, after_path):
+    """The same picture before and after."""
+    _, _, before = read_ppm(before_path)
+    _, _, after = read_ppm(after_path)
+    differ = sum(1 for a, b in zip(before, after) if a != b) + abs(len(before) - len(after))
+    print(f"{differ} of {len(before)} pixels differ from the picture before")
+    return ["the picture did not come back"] if differ else []
+
+
 def check_meter(meter_path, state):
     """The clip indicator lit or not; a clean input also shows the peak marker."""
     w, h, pixels = read_ppm(meter_path)
@@ -225,6 +235,8 @@ def main():
         failures = check_silence(*args)
     elif check == "clicks":
         failures = check_clicks(args[0], int(args[1]))
+    elif check == "same":
+        failures = check_same(*args)
     elif check == "meter":
         failures = check_meter(*args)
     else:
