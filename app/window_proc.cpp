@@ -59,16 +59,41 @@ void clearTraces() {
     SetEvent(displayWake);
 }
 
-// Repaints the meter for a new level, and keeps repainting it while its peak marker falls.
-void levelUpdated(HWND hwnd) {
-    InvalidateRect(levelMeter, nullptr, TRUE);
-    SetTimer(hwnd, PEAK_FALL_TIMER, PEAK_FALL_INTERVAL_MS, nullptr);
+// Whether the timer that repaints the falling peak marker runs, and the clip count last shown.
+bool peakFallTimerRunning = false;
+uint64_t clippedSamplesShown = 0;
+
+// Asks for the parts of the meter that a level changes to be repainted: the bar, and the clip
+// indicator when its count changed; the scale stays.
+void invalidateMeterLevel() {
+    RECT client{};
+    GetClientRect(levelMeter, &client);
+    RECT bar{};
+    RECT clipIndicator{};
+    meterChangingAreas(client, &bar, &clipIndicator);
+    InvalidateRect(levelMeter, &bar, TRUE);
+    const uint64_t clipped = clippedSamples.load();
+    if (clipped != clippedSamplesShown) {
+        clippedSamplesShown = clipped;
+        InvalidateRect(levelMeter, &clipIndicator, TRUE);
+    }
 }
 
-// Repaints the falling peak marker; stops once it has left the scale, so an idle meter rests.
+// Repaints the meter's bar for a new level, and keeps repainting it while its peak marker falls.
+void levelUpdated(HWND hwnd) {
+    invalidateMeterLevel();
+    if (peakFallTimerRunning) return;
+    peakFallTimerRunning = SetTimer(hwnd, PEAK_FALL_TIMER, PEAK_FALL_INTERVAL_MS, nullptr) != 0;
+}
+
+// Repaints the falling peak marker (a held one stands still); stops once it has left the scale,
+// so an idle meter rests.
 void peakFallTick(HWND hwnd) {
-    InvalidateRect(levelMeter, nullptr, TRUE);
-    if (!peakMarkerShowing(GetTickCount64())) KillTimer(hwnd, PEAK_FALL_TIMER);
+    const uint64_t now = GetTickCount64();
+    if (peakMarkerFalling(now)) invalidateMeterLevel();
+    if (peakMarkerShowing(now)) return;
+    KillTimer(hwnd, PEAK_FALL_TIMER);
+    peakFallTimerRunning = false;
 }
 
 // Starts a recording unless one is setting up, running or finishing.
@@ -144,6 +169,7 @@ void shutDown() {
     if (spectrumSurface) glfwDestroyWindow(spectrumSurface);
     glfwTerminate();
     closeWhenRecordingEnds = false;
+    peakFallTimerRunning = false;  // the window's timers went with it
     forgetFocus();
     PostQuitMessage(0);
 }
@@ -157,6 +183,7 @@ bool launchCaptureWorker() {
     captureActive.store(true);
     // The clip indicator and the peak marker tell about this recording only.
     clippedSamples.store(0);
+    clippedSamplesShown = 0;
     inputPeak.store(0.0f);
     resetPeakMarker();
     InvalidateRect(levelMeter, nullptr, TRUE);

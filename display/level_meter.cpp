@@ -107,23 +107,34 @@ LRESULT paintLevelMeter(WPARAM wParam, LPARAM lParam) {
                    std::min(area.top + BAR_HEIGHT, area.bottom)};
     const RECT clipBox{area.right - CLIP_BOX_WIDTH, area.top, area.right, area.bottom};
 
-    bool ownedFont = false;
-    HFONT font = labelFont(item->hwndItem, &ownedFont);
+    HFONT font = labelFont(item->hwndItem);
     HGDIOBJ previousFont = font ? SelectObject(dc, font) : nullptr;
     const int previousMode = SetBkMode(dc, TRANSPARENT);
     const COLORREF previousColour = SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
 
     drawBarAndMarker(dc, bar, now);
-    drawScale(dc, bar, area.bottom);
-    drawClipIndicator(dc, clipBox);
+    // A level update repaints the bar alone, and the clip indicator when its count changed (see
+    // meterChangingAreas); text is drawn only where the system asks for paint.
+    const RECT scale{bar.left, bar.bottom, bar.right, area.bottom};
+    if (RectVisible(dc, &scale)) drawScale(dc, bar, area.bottom);
+    if (RectVisible(dc, &clipBox)) drawClipIndicator(dc, clipBox);
 
     SetTextColor(dc, previousColour);
     SetBkMode(dc, previousMode);
     if (previousFont) SelectObject(dc, previousFont);
-    if (ownedFont) DeleteObject(font);
     return 1;
 }
 
+void meterChangingAreas(const RECT& client, RECT* bar, RECT* clipIndicator) {
+    *bar = RECT{client.left, client.top, client.left + barAreaWidth(client.right - client.left),
+                std::min(client.top + BAR_HEIGHT, client.bottom)};
+    *clipIndicator = RECT{client.right - CLIP_BOX_WIDTH, client.top, client.right, client.bottom};
+}
+
 bool peakMarkerShowing(uint64_t nowMs) { return markerOnScale(peakHold, nowMs); }
+
+bool peakMarkerFalling(uint64_t nowMs) {
+    return markerOnScale(peakHold, nowMs) && nowMs > peakHold.seenAtMs + PEAK_HOLD_MS;
+}
 
 void resetPeakMarker() { peakHold = PeakHold{}; }

@@ -14,5 +14,12 @@ LRESULT paintLevelMeter(WPARAM wParam, LPARAM lParam);
 // the meter needs repainting while it falls.
 bool peakMarkerShowing(uint64_t nowMs);
 
+// Returns whether the peak marker is falling at nowMs, so that it moves between level updates.
+bool peakMarkerFalling(uint64_t nowMs);
+
+// Returns the parts of the meter's client area that a new level changes: the bar with its peak
+// marker, and the clip indicator; the scale between and below them stays.
+void meterChangingAreas(const RECT& client, RECT* bar, RECT* clipIndicator);
+
 // Forgets the held peak, as a new recording starts.
 void resetPeakMarker();

@@ -21,8 +21,12 @@ constexpr GLsizei VIEWPORT_HEIGHT = 80;
 constexpr auto FRAME_PAUSE = std::chrono::milliseconds(16);
 // With nothing new, a frame every two seconds all the same, in case an uncovering went unnoticed.
 constexpr DWORD SAFETY_REDRAW_MS = 2000;
-// A capture whose last packet is older than this counts as silent: the display rests.
-constexpr auto AUDIO_STALE = std::chrono::seconds(1);
+// A capture whose last packet is older than this counts as silent: the display slows down to
+// STALE_CAPTURE_PAUSE_MS between frames. Wine hands audio over in bursts up to a second apart.
+constexpr auto AUDIO_STALE = std::chrono::seconds(2);
+constexpr DWORD STALE_CAPTURE_PAUSE_MS = 100;
+// The least time between two pictures of the spectrogram while columns arrive.
+constexpr auto SPECTROGRAM_PAUSE = std::chrono::milliseconds(100);
 
 // The spectrogram's columns of the last moments; the render thread's alone.
 std::deque<SpectrogramColumn> spectrogramHistory;
@@ -145,8 +149,8 @@ void drawSpectrogram(GLFWwindow* window) {
 
 namespace {
 
-// Returns whether audio still arrives: a capture runs and has processed a packet within the last
-// second (the caller keeps lastCount and lastChange between calls).
+// Returns whether a capture runs and has processed a packet within AUDIO_STALE (the caller keeps
+// lastCount and lastChange between calls).
 bool audioArriving(uint64_t& lastCount, std::chrono::steady_clock::time_point& lastChange) {
     const auto now = std::chrono::steady_clock::now();
     const uint64_t count = packetsProcessed.load();
@@ -154,7 +158,7 @@ bool audioArriving(uint64_t& lastCount, std::chrono::steady_clock::time_point& l
         lastCount = count;
         lastChange = now;
     }
-    return captureActive.load() && now - lastChange < AUDIO_STALE;
+    return now - lastChange < AUDIO_STALE;
 }
 
 // Draws frames while there is something new, rests otherwise, until renderRunning is cleared or
@@ -168,6 +172,8 @@ void drawUntilTold() {
     bool redrawAll = true;
     uint64_t packetsSeen = 0;
     auto packetsChanged = std::chrono::steady_clock::now();
+    bool columnsWaiting = false;
+    auto spectrogramDrawn = packetsChanged;
     while (renderRunning.load()) {
         // Read afresh each pass; a missing surface is never touched, and the loop idles until shutdown.
         GLFWwindow* surface = waveformSurface;
@@ -176,19 +182,25 @@ void drawUntilTold() {
             drawTraces(surface);
         }
         GLFWwindow* spectrogram = spectrumSurface;
-        const bool columnsArrived = takeLevelColumns();
-        if (spectrogram && (columnsArrived || redrawAll)) drawSpectrogram(spectrogram);
+        // New columns wait for the next draw: the spectrogram is drawn ten times a second while it
+        // moves, as each picture costs the software renderer a whole 1100 x 200 image.
+        const auto now = std::chrono::steady_clock::now();
+        columnsWaiting = takeLevelColumns() || columnsWaiting;
+        if (spectrogram && (redrawAll || (columnsWaiting && now - spectrogramDrawn >= SPECTROGRAM_PAUSE))) {
+            drawSpectrogram(spectrogram);
+            spectrogramDrawn = now;
+            columnsWaiting = false;
+        }
         std::this_thread::sleep_for(FRAME_PAUSE);
         if (framesBeforeResting > 0) --framesBeforeResting;
         if (framesBeforeResting > 0) continue;
         // Under Wine audio comes in bursts, so a recording keeps the frame pace rather than
-        // waiting for each packet; with nothing arriving the thread rests here.
-        if (audioArriving(packetsSeen, packetsChanged)) {
-            redrawAll = WaitForSingleObject(displayWake, 0) == WAIT_OBJECT_0;
-        } else {
-            WaitForSingleObject(displayWake, SAFETY_REDRAW_MS);
-            redrawAll = true;
-        }
+        // waiting for each packet; a capture that delivers nothing for a while is looked at ten
+        // times a second; with no capture the thread rests here.
+        DWORD pause = 0;
+        if (!captureActive.load()) pause = SAFETY_REDRAW_MS;
+        else if (!audioArriving(packetsSeen, packetsChanged)) pause = STALE_CAPTURE_PAUSE_MS;
+        redrawAll = WaitForSingleObject(displayWake, pause) == WAIT_OBJECT_0 || pause > 0;
     }
 }
 

@@ -45,7 +45,7 @@ std::vector<float> rowLevels(const std::vector<float>& levelsDb, int32_t sampleR
         const double lowBin = rowFrequency(r, sampleRate, rows) / binHz;
         const double highBin = rowFrequency(r + 1, sampleRate, rows) / binHz;
         const size_t first = static_cast<size_t>(std::ceil(lowBin));
-        const size_t last = std::min(static_cast<size_t>(std::ceil(highBin)), bins) ;  // one past
+        const size_t last = std::min(static_cast<size_t>(std::ceil(highBin)), bins);  // one past
         float level = SPECTROGRAM_FLOOR_DB - 1.0f;
         if (first < last) {
             for (size_t k = first; k < last; ++k) level = std::max(level, levelsDb[k]);

@@ -46,16 +46,17 @@ void drawTimeLabels(HDC dc, const RECT& area) {
 
 }  // namespace
 
-HFONT labelFont(HWND control, bool* owned) {
-    *owned = false;
+HFONT labelFont(HWND control) {
     HFONT font = control ? reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)) : nullptr;
     if (font) return font;
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return nullptr;
-    font = CreateFontIndirectW(&metrics.lfMessageFont);
-    *owned = font != nullptr;
-    return font;
+    // Made once and kept for the process: the meter paints many times a second.
+    static const HFONT messageFont = [] {
+        NONCLIENTMETRICSW metrics{};
+        metrics.cbSize = sizeof metrics;
+        if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return HFONT{};
+        return CreateFontIndirectW(&metrics.lfMessageFont);
+    }();
+    return messageFont;
 }
 
 LRESULT paintSpectrogramLabels(WPARAM wParam, LPARAM lParam) {
@@ -65,8 +66,7 @@ LRESULT paintSpectrogramLabels(WPARAM wParam, LPARAM lParam) {
     HDC dc = item->hDC;
     const RECT area = item->rcItem;
     FillRect(dc, &area, reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_WINDOW + 1)));
-    bool ownedFont = false;
-    HFONT font = labelFont(item->hwndItem, &ownedFont);
+    HFONT font = labelFont(item->hwndItem);
     HGDIOBJ previousFont = font ? SelectObject(dc, font) : nullptr;
     const int previousMode = SetBkMode(dc, TRANSPARENT);
     const COLORREF previousColour = SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
@@ -75,6 +75,5 @@ LRESULT paintSpectrogramLabels(WPARAM wParam, LPARAM lParam) {
     SetTextColor(dc, previousColour);
     SetBkMode(dc, previousMode);
     if (previousFont) SelectObject(dc, previousFont);
-    if (ownedFont) DeleteObject(font);
     return 1;
 }

@@ -11,6 +11,6 @@ constexpr int TIME_LABELS_ID = 1104;
 // Paints a label strip for WM_DRAWITEM; returns 1 when it drew, 0 for any other control.
 LRESULT paintSpectrogramLabels(WPARAM wParam, LPARAM lParam);
 
-// Returns the font to draw labels with: the control's own, else a copy of the system's message
-// font, which the caller deletes when *owned is set.
-HFONT labelFont(HWND control, bool* owned);
+// Returns the font to draw labels with: the control's own, else the system's message font (one
+// copy, kept for the process); null only when neither can be had.
+HFONT labelFont(HWND control);

@@ -394,9 +394,20 @@ TEST_F(MainWindowTest, OwnerDrawForAnotherControlAndLevelUpdates) {
     EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, 5, reinterpret_cast<LPARAM>(&item)), 0);
     ValidateRect(levelMeter, nullptr);
     EXPECT_EQ(SendMessageW(window, WM_LEVEL_UPDATE, 0, 0), 0);
+    // A level repaints the bar's rows of the scale's width; the scale under it stays.
     RECT dirty;
     EXPECT_TRUE(GetUpdateRect(levelMeter, &dirty, FALSE));
-    EXPECT_EQ(dirty.right - dirty.left, 1160);
+    EXPECT_EQ(dirty.left, 0);
+    EXPECT_EQ(dirty.right, 1160 - 110 - 8);
+    EXPECT_EQ(dirty.bottom, 18);
+    // A new clipped sample repaints the clip indicator at the right end too.
+    ValidateRect(levelMeter, nullptr);
+    clippedSamples.store(5);
+    EXPECT_EQ(SendMessageW(window, WM_LEVEL_UPDATE, 0, 0), 0);
+    EXPECT_TRUE(GetUpdateRect(levelMeter, &dirty, FALSE));
+    EXPECT_EQ(dirty.right, 1160);
+    EXPECT_EQ(dirty.bottom, 40);
+    clippedSamples.store(0);
 }
 
 TEST_F(MainWindowTest, ClosingWhileTheMissingSpectrumIsReportedEndsStartUpWithoutARenderThread) {
