@@ -10,7 +10,7 @@ namespace {
 
 constexpr int TICK_LENGTH = 6;
 
-// Returns how a gridline's frequency is labelled: "100 Hz", "1 kHz", "10 kHz".
+// Writes how a gridline's frequency is labelled into text: "100 Hz", "1 kHz", "10 kHz".
 void frequencyLabel(double hz, wchar_t* text, size_t size) {
     if (hz >= 1000.0) swprintf(text, size, L"%g kHz", hz / 1000.0);
     else swprintf(text, size, L"%g Hz", hz);
