@@ -85,6 +85,87 @@ float binFrequency(size_t bin, int32_t sampleRate) {
     return product / 8192.0f;
 }
 
+float levelWindowCoefficient(size_t i) {
+    const double x = 2.0 * 3.141592653589793 * static_cast<double>(i) / static_cast<double>(LEVEL_BLOCK - 1);
+    return static_cast<float>(0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2.0 * x));
+}
+
+std::vector<float> magnitudesToDbfs(const std::vector<float>& magnitudes, float windowSum) {
+    std::vector<float> levels(magnitudes.size());
+    for (size_t k = 0; k < magnitudes.size(); ++k) {
+        const double ratio = 2.0 * static_cast<double>(magnitudes[k]) / static_cast<double>(windowSum);
+        // "Not above the floor" also catches a ratio of 0 (minus infinity) and a NaN.
+        const double level = 20.0 * std::log10(ratio);
+        levels[k] = level > LEVEL_FLOOR_DB ? static_cast<float>(level) : LEVEL_FLOOR_DB;
+    }
+    return levels;
+}
+
+namespace {
+
+// Returns the level window's coefficients and their sum, computed once.
+const std::vector<float>& levelWindow(float* sum) {
+    static float windowSum = 0.0f;
+    static const std::vector<float> window = [] {
+        std::vector<float> w(LEVEL_BLOCK);
+        double total = 0.0;
+        for (size_t i = 0; i < LEVEL_BLOCK; ++i) {
+            w[i] = levelWindowCoefficient(i);
+            total += w[i];
+        }
+        windowSum = static_cast<float>(total);
+        return w;
+    }();
+    *sum = windowSum;
+    return window;
+}
+
+// Returns the one real-to-complex plan of the level transform, made on first use.
+// NOTE: FFTW's planner must not run on two threads at once, but executing one plan on new arrays
+// (fftwf_execute_dft_r2c) may; only the capture worker analyses, so the plan is made there.
+fftwf_plan levelPlan() {
+    static const fftwf_plan plan = [] {
+        float* in = static_cast<float*>(fftwf_malloc(sizeof(float) * LEVEL_TRANSFORM));
+        fftwf_complex* out = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * LEVEL_BINS));
+        fftwf_plan made = fftwf_plan_dft_r2c_1d(static_cast<int>(LEVEL_TRANSFORM), in, out, FFTW_ESTIMATE);
+        fftwf_free(out);
+        fftwf_free(in);
+        return made;
+    }();
+    return plan;
+}
+
+}  // namespace
+
+std::vector<float> blockLevelsDbfs(const float* values, size_t count) {
+    float windowSum = 0.0f;
+    const std::vector<float>& window = levelWindow(&windowSum);
+    const fftwf_plan plan = levelPlan();
+    std::vector<float> magnitudes(LEVEL_BINS, 0.0f);
+    float* in = static_cast<float*>(fftwf_malloc(sizeof(float) * LEVEL_TRANSFORM));
+    fftwf_complex* out = static_cast<fftwf_complex*>(fftwf_malloc(sizeof(fftwf_complex) * LEVEL_BINS));
+    if (plan && in && out) {
+        // The newest samples end the window; a shorter history starts later, after silence.
+        const size_t used = count < LEVEL_BLOCK ? count : LEVEL_BLOCK;
+        const size_t start = LEVEL_BLOCK - used;
+        const float* newest = values + (count - used);
+        for (size_t i = 0; i < LEVEL_TRANSFORM; ++i)
+            in[i] = i >= start && i < LEVEL_BLOCK ? newest[i - start] * window[i] : 0.0f;
+        fftwf_execute_dft_r2c(plan, in, out);
+        for (size_t k = 0; k < LEVEL_BINS; ++k) magnitudes[k] = complexMagnitude(out[k][0], out[k][1]);
+    }
+    fftwf_free(out);
+    fftwf_free(in);
+    return magnitudesToDbfs(magnitudes, windowSum);
+}
+
+void queueLevels(const float* recent, size_t count, int32_t sampleRate, uint64_t endSample) {
+    std::vector<float> levels = blockLevelsDbfs(recent, count);
+    std::lock_guard<std::mutex> guard(levelColumnsMutex);
+    if (levelColumns.size() >= LEVEL_COLUMNS_WAITING) levelColumns.pop_front();
+    levelColumns.push_back({endSample, sampleRate, std::move(levels)});
+}
+
 void processFFT(const float* values, size_t count, int32_t sampleRate) {
     OutputDebugStringA("[FFT] processFFT called\n");
     initWindowTable();

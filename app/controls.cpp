@@ -16,6 +16,8 @@ HWND spectrumHost = nullptr;
 HWND recordingInfoLabel = nullptr;
 HWND exportProgressBar = nullptr;
 HWND exportStatusLabel = nullptr;
+HWND frequencyLabels = nullptr;
+HWND timeLabels = nullptr;
 
 namespace {
 constexpr DWORD CHILD_VISIBLE = WS_CHILD | WS_VISIBLE;
@@ -28,9 +30,13 @@ const ControlSpec CONTROLS[CONTROL_COUNT] = {
     {L"BUTTON", L"Export MP3", BUTTON_STYLE, 270, 20, 90, 30, ID_EXPORT_MP3, &exportButton},
     // SS_NOPREFIX: the paths it shows are shown as they are, "Rock & Roll" with its "&".
     {L"STATIC", L"Ready", CHILD_VISIBLE | SS_NOPREFIX, 20, 60, 1160, 20, ID_STATUS, &statusLabel},
-    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 90, 1160, 20, ID_LEVEL_METER, &levelMeter},
-    {L"STATIC", nullptr, CHILD_VISIBLE, 20, 120, 1160, 80, ID_WAVEFORM_HOST, &waveformHost},
-    {L"STATIC", nullptr, CHILD_VISIBLE, 20, 210, 1160, 80, ID_SPECTRUM_HOST, &spectrumHost},
+    // The meter: bar, peak marker, ticks with their labels, and the clip indicator at its right end.
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 136, 1160, 40, ID_LEVEL_METER, &levelMeter},
+    {L"STATIC", nullptr, CHILD_VISIBLE, 20, 186, 1160, 80, ID_WAVEFORM_HOST, &waveformHost},
+    // The spectrogram's surface, with its frequency labels to its left and its time scale under it.
+    {L"STATIC", nullptr, CHILD_VISIBLE, 80, 276, 1100, 200, ID_SPECTRUM_HOST, &spectrumHost},
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 20, 276, 60, 200, ID_FREQUENCY_LABELS, &frequencyLabels},
+    {L"STATIC", nullptr, CHILD_VISIBLE | SS_OWNERDRAW, 80, 478, 1100, 18, ID_TIME_LABELS, &timeLabels},
     // The recording's time, size and disk left; the export's bar (shown from the first export on)
     // and its text.
     {L"STATIC", nullptr, CHILD_VISIBLE | SS_NOPREFIX, 20, 84, 1160, 20, ID_RECORDING_INFO, &recordingInfoLabel},

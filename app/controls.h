@@ -16,6 +16,9 @@ constexpr int ID_STATUS = 0;
 constexpr int ID_RECORDING_INFO = 4;
 constexpr int ID_EXPORT_PROGRESS = 5;
 constexpr int ID_EXPORT_STATUS = 6;
+// The spectrogram's label strips: its frequencies on the left, its time scale underneath.
+constexpr int ID_FREQUENCY_LABELS = 1103;
+constexpr int ID_TIME_LABELS = 1104;
 
 struct ControlSpec {
     const wchar_t* className;
@@ -26,7 +29,7 @@ struct ControlSpec {
     HWND* handle;
 };
 
-constexpr int CONTROL_COUNT = 10;
+constexpr int CONTROL_COUNT = 12;
 
 // Returns the controls in creation order, each with the variable its handle goes to.
 const ControlSpec* mainWindowControls();
@@ -71,3 +74,5 @@ extern HWND spectrumHost;
 extern HWND recordingInfoLabel;
 extern HWND exportProgressBar;
 extern HWND exportStatusLabel;
+extern HWND frequencyLabels;
+extern HWND timeLabels;

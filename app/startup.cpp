@@ -54,11 +54,11 @@ bool registerMainClass(HINSTANCE instance) {
 void createSurfaces() {
     waveformSurface = createEmbeddedGlWindow(waveformHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
     spectrumSurface = createEmbeddedGlWindow(spectrumHost, SURFACE_START_WIDTH, SURFACE_START_HEIGHT);
-    // Nothing ever draws into the spectrum surface; black is what it shows.
-    if (spectrumSurface) blankUndrawnSurface(spectrumSurface);
-    // Without the spectrum surface the waveform's context is still current here; a context can be
-    // current on one thread only, so release it for the render thread.
-    else glfwMakeContextCurrent(nullptr);
+    // The render thread draws into both; a context can be current on one thread only, so release
+    // the one still current here.
+    glfwMakeContextCurrent(nullptr);
+    if (waveformSurface) redrawOnExpose(waveformSurface);
+    if (spectrumSurface) redrawOnExpose(spectrumSurface);
     // Each box runs its own message loop, in which the user can close the main window; that shuts
     // the display down and ends GLFW, and there is nothing left to report.
     if (!waveformSurface) showError(WAVEFORM_MISSING_TEXT);

@@ -12,6 +12,7 @@
 #include "app/readout_lines.h"
 #include "app/save_dialog.h"
 #include "display/level_meter.h"
+#include "display/spectrogram_axis.h"
 #include "export/mp3_export.h"
 #include "recording/capture.h"
 #include "recording/live_state.h"
@@ -21,6 +22,10 @@ namespace {
 // Set by a close that found a capture still finishing its file; the window then closes as soon as
 // the capture has reported its end.
 bool closeWhenRecordingEnds = false;
+
+// Repaints the meter this often while its peak marker falls.
+constexpr UINT_PTR PEAK_FALL_TIMER = 23;
+constexpr UINT PEAK_FALL_INTERVAL_MS = 50;
 
 // Creates the child controls of the main window in their fixed order, sized to their texts in the
 // system's message font, which each of them gets.
@@ -40,14 +45,65 @@ void createControls(HWND hwnd) {
     applyMessageFont(controls, CONTROL_COUNT);
 }
 
-// Empties both traces' buffers, each under its own lock.
+// Empties both traces' buffers and the spectrogram's, each under its own lock, and wakes the
+// render thread to show it.
 void clearTraces() {
     {
         std::lock_guard<std::mutex> guard(waveformMutex);
         waveformLeft.clear();
     }
-    std::lock_guard<std::mutex> guard(spectrumMutex);
-    spectrumData.clear();
+    {
+        std::lock_guard<std::mutex> guard(spectrumMutex);
+        spectrumData.clear();
+    }
+    {
+        // No capture runs now, so this lock is free: the new recording's first columns start afresh.
+        std::lock_guard<std::mutex> guard(fftInputMutex);
+        levelInput.clear();
+    }
+    {
+        std::lock_guard<std::mutex> guard(levelColumnsMutex);
+        levelColumns.clear();
+        ++levelColumnsCleared;
+    }
+    SetEvent(displayWake);
+}
+
+// Whether the timer that repaints the falling peak marker runs, and the clip count last shown.
+bool peakFallTimerRunning = false;
+uint64_t clippedSamplesShown = 0;
+
+// Asks for the parts of the meter that a level changes to be repainted: the bar, and the clip
+// indicator when its count changed; the scale stays.
+void invalidateMeterLevel() {
+    RECT client{};
+    GetClientRect(levelMeter, &client);
+    RECT bar{};
+    RECT clipIndicator{};
+    meterChangingAreas(client, &bar, &clipIndicator);
+    InvalidateRect(levelMeter, &bar, TRUE);
+    const uint64_t clipped = clippedSamples.load();
+    if (clipped != clippedSamplesShown) {
+        clippedSamplesShown = clipped;
+        InvalidateRect(levelMeter, &clipIndicator, TRUE);
+    }
+}
+
+// Repaints the meter's bar for a new level, and keeps repainting it while its peak marker falls.
+void levelUpdated(HWND hwnd) {
+    invalidateMeterLevel();
+    if (peakFallTimerRunning) return;
+    peakFallTimerRunning = SetTimer(hwnd, PEAK_FALL_TIMER, PEAK_FALL_INTERVAL_MS, nullptr) != 0;
+}
+
+// Repaints the falling peak marker (a held one stands still); stops once it has left the scale,
+// so an idle meter rests.
+void peakFallTick(HWND hwnd) {
+    const uint64_t now = GetTickCount64();
+    if (peakMarkerFalling(now)) invalidateMeterLevel();
+    if (peakMarkerShowing(now)) return;
+    KillTimer(hwnd, PEAK_FALL_TIMER);
+    peakFallTimerRunning = false;
 }
 
 // Starts a recording unless one is setting up, running or finishing.
@@ -123,11 +179,13 @@ void closeWindow(HWND hwnd) {
 // Stops the render thread before the surfaces it draws into are destroyed, then ends GLFW.
 void shutDown() {
     renderRunning.store(false);
+    SetEvent(displayWake);
     if (renderThread.joinable()) renderThread.join();
     if (waveformSurface) glfwDestroyWindow(waveformSurface);
     if (spectrumSurface) glfwDestroyWindow(spectrumSurface);
     glfwTerminate();
     closeWhenRecordingEnds = false;
+    peakFallTimerRunning = false;  // the window's timers went with it
     forgetFocus();
     forgetReadouts();
     PostQuitMessage(0);
@@ -140,6 +198,12 @@ bool launchCaptureWorker() {
     // the new thread has run cannot start a second worker.
     stopRequested.store(false);
     captureActive.store(true);
+    // The clip indicator and the peak marker tell about this recording only.
+    clippedSamples.store(0);
+    clippedSamplesShown = 0;
+    inputPeak.store(0.0f);
+    resetPeakMarker();
+    InvalidateRect(levelMeter, nullptr, TRUE);
     try {
         std::thread(recordAudio, outputPath, mainWindow).detach();
     } catch (const std::system_error&) {
@@ -166,21 +230,25 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             closeWindow(hwnd);
             return 0;
         case WM_DRAWITEM:
-            return paintLevelMeter(wParam, lParam);
+            return paintLevelMeter(wParam, lParam) || paintSpectrogramLabels(wParam, lParam);
         case WM_COMMAND:
             runCommand(hwnd, wParam);
             return 0;
         case WM_LEVEL_UPDATE:
-            InvalidateRect(levelMeter, nullptr, TRUE);
+            levelUpdated(hwnd);
             // Audio has just reached the writer: the time shown keeps up with bursts of it.
             refreshRecordingLineWhileRecording();
             return 0;
         case WM_RECORDING_STARTED:
             SetWindowTextW(statusLabel, recordingRunningText(outputPath).c_str());
             recordingLineStarted(hwnd);
+            // The device's rate is known now, and the frequency labels follow it.
+            InvalidateRect(frequencyLabels, nullptr, TRUE);
+            SetEvent(displayWake);
             return 0;
         case WM_TIMER:
             if (wParam == RECORDING_LINE_TIMER) refreshRecordingLine();
+            else if (wParam == PEAK_FALL_TIMER) peakFallTick(hwnd);
             return 0;
         case WM_EXPORT_PROGRESS:
             exportProgressed(wParam, lParam);
@@ -192,10 +260,18 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
             if (HBRUSH brush = colourReadout(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)))
                 return reinterpret_cast<LRESULT>(brush);
             return DefWindowProcW(hwnd, message, wParam, lParam);
+        case WM_WINDOWPOSCHANGED:
+            // Moved, restored or brought back to the top: the surfaces' pictures may need drawing again.
+            SetEvent(displayWake);
+            return DefWindowProcW(hwnd, message, wParam, lParam);
         case WM_RECORDING_SAVED:
+            // The last packets' picture, drawn before the display rests.
+            SetEvent(displayWake);
             recordingSaved(hwnd, wParam, lParam);
             return 0;
         case WM_ACTIVATE:
+            // Back from a dialog or another program: whatever covered the surfaces has gone.
+            SetEvent(displayWake);
             keepFocusAcrossActivation(hwnd, wParam);
             return 0;
         case DM_GETDEFID:

@@ -6,6 +6,8 @@
 #include <GLFW/glfw3.h>
 #include <GLFW/glfw3native.h>
 
+#include "recording/live_state.h"
+
 namespace {
 
 // The embedded window's whole style: a plain visible child, with every frame bit GLFW set dropped.
@@ -39,33 +41,17 @@ void setEmbeddingHints() {
     glfwWindowHint(GLFW_VISIBLE, GLFW_FALSE);
 }
 
-// The window property that keeps the window procedure a blanked surface's window had before.
+// The window property that keeps the window procedure a watched surface's window had before.
 constexpr wchar_t PREVIOUS_PROC_PROPERTY[] = L"VoxtrelSurfacePreviousProc";
 
-// Paints a blanked surface's window black where the system asks for paint, and hands every
-// other message to the procedure the window had before.
-LRESULT CALLBACK blankSurfaceProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+// Wakes the render thread when the surface's window is asked to paint, and hands every message on
+// to the procedure the window had before.
+LRESULT CALLBACK exposeWatchProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     const WNDPROC previous = reinterpret_cast<WNDPROC>(GetPropW(window, PREVIOUS_PROC_PROPERTY));
-    switch (message) {
-        case WM_ERASEBKGND: {
-            RECT area{};
-            GetClientRect(window, &area);
-            FillRect(reinterpret_cast<HDC>(wParam), &area, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-            return 1;
-        }
-        case WM_PAINT: {
-            PAINTSTRUCT paint;
-            HDC dc = BeginPaint(window, &paint);
-            FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-            EndPaint(window, &paint);
-            return 0;
-        }
-        case WM_NCDESTROY:
-            SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
-            RemovePropW(window, PREVIOUS_PROC_PROPERTY);
-            break;
-        default:
-            break;
+    if (message == WM_PAINT) SetEvent(displayWake);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+        RemovePropW(window, PREVIOUS_PROC_PROPERTY);
     }
     return CallWindowProcW(previous, window, message, wParam, lParam);
 }
@@ -115,12 +101,10 @@ GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height) {
     return window;
 }
 
-void blankUndrawnSurface(GLFWwindow* surface) {
+void redrawOnExpose(GLFWwindow* surface) {
     HWND window = glfwGetWin32Window(surface);
     if (!window || GetPropW(window, PREVIOUS_PROC_PROPERTY)) return;
     const LONG_PTR previous = GetWindowLongPtrW(window, GWLP_WNDPROC);
     if (!SetPropW(window, PREVIOUS_PROC_PROPERTY, reinterpret_cast<HANDLE>(previous))) return;
-    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(blankSurfaceProc));
-    // Painted black now, not only at the next uncovering.
-    InvalidateRect(window, nullptr, TRUE);
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(exposeWatchProc));
 }

@@ -16,8 +16,9 @@ extern ReparentWindow reparentSurface;
 // embedded (it is then destroyed, never left as a window of its own).
 GLFWwindow* createEmbeddedGlWindow(HWND host, int width, int height);
 
-// Makes a surface that is never drawn into paint its window black, so that it never shows what
-// was on screen before it (a closed dialog, say) where GL has presented nothing.
-// NOTE: GLFW's window never erases its background, so a GL window that never swaps its buffers
-// shows whatever the screen held there before (under Wine, the remains of a closed dialog).
-void blankUndrawnSurface(GLFWwindow* surface);
+// Makes the surface's window wake the render thread (displayWake) whenever the system asks it to
+// paint, as when a dialog or another window that covered it goes away, so that a display that
+// rests while nothing arrives still shows its picture again at once.
+// NOTE: GLFW's window only validates what needs painting; the GL picture comes back with the
+// render thread's next swap, not from the paint message itself.
+void redrawOnExpose(GLFWwindow* surface);

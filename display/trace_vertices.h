@@ -1,4 +1,4 @@
-// Where the waveform and spectrum strips put their points, in normalised device coordinates.
+// Where the spectrum strip puts its points, in normalised device coordinates.
 // Kept apart from the GL calls so the arithmetic can be checked with numbers; the render loop
 // draws exactly these lists.
 #pragma once
@@ -12,14 +12,11 @@ struct TraceVertex {
     float y;
 };
 
-// The waveform keeps about one vertex per column of the 1160-pixel surface.
+// The waveform is drawn as one span per pixel column of the 1160-pixel surface.
 constexpr uint64_t WAVEFORM_COLUMNS = 1160;
 
 // Returns the horizontal position of entry index of count entries, in single precision.
 float traceX(uint64_t index, uint64_t count);
-
-// Returns the waveform strip: every (n / 1160)-th sample, scaled by 1/32768; empty below two samples.
-std::vector<TraceVertex> waveformVertices(const std::vector<int16_t>& samples);
 
 // Returns the spectrum strip: one vertex per value, unscaled; empty for no values.
 std::vector<TraceVertex> spectrumVertices(const std::vector<float>& values);

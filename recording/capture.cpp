@@ -65,6 +65,7 @@ WPARAM openEndpoint(CaptureSession& session) {
     if (FAILED(formatRead)) return deviceFailure(formatRead);
     session.channels = session.mixFormat->nChannels;
     captureSampleRate = static_cast<int32_t>(session.mixFormat->nSamplesPerSec);
+    displaySampleRate.store(captureSampleRate);
     session.encoding = sampleEncodingOf(*session.mixFormat);
     // A format whose samples cannot be read exactly would record noise: refuse it.
     return session.encoding == SampleEncoding::Unsupported ? RECORDING_FORMAT_UNSUPPORTED : RECORDING_SAVED;

@@ -24,6 +24,17 @@ std::wstring outputPath = L"output.wav";
 int32_t captureSampleRate = 44100;
 std::vector<float> windowTable;
 
+std::atomic<float> inputPeak{0.0f};
+std::atomic<uint64_t> clippedSamples{0};
+std::atomic<int32_t> displaySampleRate{48000};
+HANDLE displayWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+std::atomic<uint64_t> packetsProcessed{0};
+std::deque<LevelColumn> levelColumns;
+std::mutex levelColumnsMutex;
+uint64_t levelColumnsCleared = 0;
+uint64_t displayPosition = 0;
+std::vector<float> levelInput;
+
 std::thread renderThread;
 HWND mainWindow = nullptr;
 GLFWwindow* waveformSurface = nullptr;

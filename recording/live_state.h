@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -84,6 +85,48 @@ extern std::mutex spectrumMutex;
 extern std::wstring outputPath;
 extern int32_t captureSampleRate;
 extern std::vector<float> windowTable;
+
+// What the live display reads besides the level and the two traces.
+// The highest sample magnitude of the first channel since the level meter last took it: raised by
+// the capture worker to each packet's peak, taken (and zeroed) by the meter when it paints.
+extern std::atomic<float> inputPeak;
+// Samples of any channel that reached full scale (magnitude 1 or more, which the PCM conversion
+// clamps) in the current recording; zeroed by the UI thread before it launches a capture worker,
+// which alone adds to it afterwards.
+extern std::atomic<uint64_t> clippedSamples;
+// The sample rate of the recording the display shows; the spectrogram's frequency axis follows it.
+extern std::atomic<int32_t> displaySampleRate;
+// Set by whatever gives the resting render thread something to draw: a surface uncovered, the
+// window activated or moved, a start that cleared the traces, a recording's start and end, the
+// shutdown. An auto-reset event, so the render thread can rest while nothing happens.
+extern HANDLE displayWake;
+// How many packets with audio the capture workers have processed; the render thread keeps the
+// frame pace while it grows.
+extern std::atomic<uint64_t> packetsProcessed;
+
+// One analysed block's levels in dB relative to full scale (a full-scale sine reads 0), lowest
+// frequency first, from 0 Hz to half the sample rate in equal steps: bin k of n stands for
+// k x sampleRate / (2 x (n - 1)) Hz.
+struct LevelColumn {
+    uint64_t endSample;  // how many first-channel samples the display had received at the block's end
+    int32_t sampleRate;
+    std::vector<float> levelsDb;
+};
+// The analysed blocks the render thread has not taken yet, oldest first; at most
+// LEVEL_COLUMNS_WAITING of them, so nothing grows while no render thread takes them.
+// Lock order: fftInputMutex may be held while levelColumnsMutex is taken, as with spectrumMutex.
+constexpr size_t LEVEL_COLUMNS_WAITING = 128;
+extern std::deque<LevelColumn> levelColumns;
+extern std::mutex levelColumnsMutex;
+// Raised (under levelColumnsMutex) when a start empties the traces, so the render thread also
+// forgets the spectrogram it has drawn so far.
+extern uint64_t levelColumnsCleared;
+// How many first-channel samples the packet pipeline has handed to the display so far in this
+// process; the capture worker's alone (under fftInputMutex).
+extern uint64_t displayPosition;
+// The newest first-channel samples, every one of them (at most the spectrogram's window), under
+// fftInputMutex: written by the capture worker, emptied by the UI thread when a start is accepted.
+extern std::vector<float> levelInput;
 
 extern std::thread renderThread;
 extern HWND mainWindow;

@@ -38,6 +38,22 @@ float packetLevel(const std::vector<float>& left) {
     return level > 1.0f ? 1.0f : level;
 }
 
+float packetPeak(const std::vector<float>& samples) {
+    float peak = 0.0f;
+    // Written as "greater than" so a NaN never becomes the peak.
+    for (float s : samples) {
+        const float magnitude = std::fabs(s);
+        if (magnitude > peak) peak = magnitude;
+    }
+    return peak;
+}
+
+uint64_t countClipped(const float* samples, size_t count) {
+    uint64_t clipped = 0;
+    for (size_t i = 0; i < count; ++i) clipped += std::fabs(samples[i]) >= 1.0f;
+    return clipped;
+}
+
 void appendTrimmed(std::vector<int16_t>& history, const std::vector<int16_t>& newest, size_t limit) {
     history.insert(history.end(), newest.begin(), newest.end());
     if (history.size() > limit) {

@@ -18,5 +18,11 @@ std::vector<float> leftChannel(const float* samples, size_t sampleCount, int32_t
 // Returns the RMS of the samples in single precision, limited to 1.0; the samples must not be empty.
 float packetLevel(const std::vector<float>& left);
 
+// Returns the highest magnitude among the samples (0 for none); a NaN sample is passed over.
+float packetPeak(const std::vector<float>& samples);
+
+// Returns how many samples reach full scale: a magnitude of 1 or more, which floatToPcm16 clamps.
+uint64_t countClipped(const float* samples, size_t count);
+
 // Appends newest to history and keeps only its last `limit` samples.
 void appendTrimmed(std::vector<int16_t>& history, const std::vector<int16_t>& newest, size_t limit);

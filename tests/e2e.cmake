@@ -47,5 +47,5 @@ if(CMAKE_CROSSCOMPILING)
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_screen.sh $<TARGET_FILE:voxtrel> $<TARGET_FILE:e2e_driver>
             $<TARGET_FILE:frame_snapshot>)
   set_tests_properties(e2e.TracesShowOnScreenAndTheWindowAnswersAtOnce PROPERTIES
-    TIMEOUT 300 RUN_SERIAL TRUE RESOURCE_LOCK debug_output SKIP_RETURN_CODE 77)
+    TIMEOUT 480 RUN_SERIAL TRUE RESOURCE_LOCK debug_output SKIP_RETURN_CODE 77)
 endif()

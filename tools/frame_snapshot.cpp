@@ -2,9 +2,13 @@
 // saves what the surface's context holds as a binary PPM image: the picture the render loop
 // presents once a recording has filled the live state with a known signal.
 // Usage: frame_snapshot OUT.ppm [tone | constant VALUE]
+//        frame_snapshot OUT.txt scale RATE
 //   tone            a 440 Hz tone with a quieter third harmonic (the default)
 //   constant VALUE  every sample VALUE: what a full history of a constant input shows, which the
 //                   screen test compares with a screenshot of the running program
+//   scale RATE      no picture: the spectrogram's own scale at that rate, as text, for reading a
+//                   screenshot back (the rows of the gridlines and of test tones, and the colours
+//                   of the levels from -100 to 0 dBFS)
 #include <windows.h>
 
 #include <GL/glew.h>
@@ -20,6 +24,7 @@
 #include "analysis/spectrum.h"
 #include "display/gl_surface.h"
 #include "display/render_loop.h"
+#include "display/spectrogram.h"
 #include "recording/live_state.h"
 #include "recording/packet.h"
 #include "recording/pcm.h"
@@ -69,10 +74,32 @@ bool writePpm(const char* path, const std::vector<unsigned char>& rgb) {
     return std::fclose(file) == 0;
 }
 
+// Writes the spectrogram's scale at a rate: "row HZ ROW" for the gridlines and test tones (rows
+// from the bottom), "grid R G B", and "colour DB R G B" every half decibel from -100 to 0 dBFS.
+bool writeScale(const char* path, int32_t rate) {
+    FILE* file = std::fopen(path, "w");
+    if (!file) return false;
+    std::fprintf(file, "size %d %d\n", SPECTROGRAM_WIDTH, SPECTROGRAM_HEIGHT);
+    for (double hz : {20.0, 50.0, 100.0, 440.0, 1000.0, 10000.0})
+        std::fprintf(file, "row %g %d\n", hz, frequencyRow(hz, rate, SPECTROGRAM_HEIGHT));
+    for (double hz : gridFrequencies(rate)) std::fprintf(file, "gridrow %d\n", frequencyRow(hz, rate, SPECTROGRAM_HEIGHT));
+    std::fprintf(file, "grid %d %d %d\n", SPECTROGRAM_GRID.r, SPECTROGRAM_GRID.g, SPECTROGRAM_GRID.b);
+    for (int half = -200; half <= 0; ++half) {
+        const Rgb8 c = levelColour(half / 2.0f);
+        std::fprintf(file, "colour %g %d %d %d\n", half / 2.0, c.r, c.g, c.b);
+    }
+    return std::fclose(file) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const char* out = argc > 1 ? argv[1] : "frame.ppm";
+    if (argc > 3 && std::strcmp(argv[2], "scale") == 0) {
+        const bool written = writeScale(out, std::atoi(argv[3]));
+        std::printf("%s %s\n", written ? "wrote" : "could not write", out);
+        return written ? 0 : 1;
+    }
     const bool constant = argc > 3 && std::strcmp(argv[2], "constant") == 0;
     HWND top = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 1200, 200, nullptr,
                                nullptr, nullptr, nullptr);

@@ -2,6 +2,7 @@
 // with its debugger lines read from the real debug-output channel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -252,4 +253,62 @@ TEST(BinFrequency, UsesSinglePrecision) {
     EXPECT_EQ(binFrequency(186, 44100), 1001.2939453125f);
     EXPECT_EQ(binFrequency(0, 48000), 0.0f);
     EXPECT_EQ(binFrequency(4095, 48000), 23994.140625f);
+}
+
+TEST(LevelsDbfs, AFullScaleSineReadsZeroAndQuieterOnesTheirLevel) {
+    // Blackman over the newest 4096 samples, its coherent gain taken out: a sine's peak bin reads
+    // its amplitude in dB relative to full scale, at any frequency and rate the display shows.
+    const struct {
+        float hz;
+        float amplitude;
+        int rate;
+        float db;
+    } cases[] = {
+        {1000.0f, 1.0f, 48000, 0.0f},    {1000.0f, 0.1f, 48000, -20.0f}, {100.0f, 0.1f, 48000, -20.0f},
+        {10000.0f, 0.1f, 48000, -20.0f}, {440.0f, 0.5f, 44100, -6.02f},  {3000.0f, 0.01f, 8000, -40.0f},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.hz << " Hz x " << c.amplitude << " at " << c.rate);
+        const std::vector<float> block = sine(c.hz, c.amplitude, c.rate, 5000);  // the newest 4096 count
+        const std::vector<float> levels = blockLevelsDbfs(block.data(), block.size());
+        ASSERT_EQ(levels.size(), LEVEL_BINS);
+        const size_t peak = static_cast<size_t>(std::max_element(levels.begin(), levels.end()) - levels.begin());
+        EXPECT_NEAR(peak * static_cast<double>(c.rate) / LEVEL_TRANSFORM, c.hz, c.rate / double(LEVEL_TRANSFORM));
+        EXPECT_NEAR(levels[peak], c.db, 0.2);  // a tone between two bins reads up to 0.12 dB low
+        // A decade away the window's leakage is far below the tone.
+        const size_t decadeAway = peak * 10 < LEVEL_BINS ? peak * 10 : peak / 10;
+        EXPECT_LT(levels[decadeAway], c.db - 60.0f);
+    }
+    // Silence, and an empty block, read the floor everywhere.
+    // 100 Hz told from a 50 Hz hum: between them the level falls more than 10 dB below both.
+    std::vector<float> both = sine(100.0f, 0.1f, 48000, 4096);
+    const std::vector<float> hum = sine(50.0f, 0.1f, 48000, 4096);
+    for (size_t i = 0; i < both.size(); ++i) both[i] += hum[i];
+    const std::vector<float> two = blockLevelsDbfs(both.data(), both.size());
+    EXPECT_LT(two[static_cast<size_t>(75.0 * 8192 / 48000)], -30.0f);
+    const std::vector<float> silence(4096, 0.0f);
+    for (float level : blockLevelsDbfs(silence.data(), silence.size())) ASSERT_EQ(level, LEVEL_FLOOR_DB);
+    for (float level : blockLevelsDbfs(silence.data(), 0)) ASSERT_EQ(level, LEVEL_FLOOR_DB);
+}
+
+TEST(LevelsDbfs, EachColumnIsQueuedAndTheQueueIsBounded) {
+    {
+        std::lock_guard<std::mutex> guard(levelColumnsMutex);
+        levelColumns.clear();
+    }
+    const std::vector<float> block = sine(1000.0f, 0.1f, 48000, 4096);
+    queueLevels(block.data(), block.size(), 48000, 1440);
+    {
+        std::lock_guard<std::mutex> guard(levelColumnsMutex);
+        ASSERT_EQ(levelColumns.size(), 1u);
+        EXPECT_EQ(levelColumns.front().endSample, 1440u);
+        EXPECT_EQ(levelColumns.front().sampleRate, 48000);
+        EXPECT_EQ(levelColumns.front().levelsDb, blockLevelsDbfs(block.data(), block.size()));
+    }
+    // Nobody takes them: the oldest go, the newest stay.
+    for (uint64_t i = 0; i < LEVEL_COLUMNS_WAITING + 5; ++i) queueLevels(block.data(), block.size(), 48000, 2000 + i);
+    std::lock_guard<std::mutex> guard(levelColumnsMutex);
+    EXPECT_EQ(levelColumns.size(), LEVEL_COLUMNS_WAITING);
+    EXPECT_EQ(levelColumns.back().endSample, 2000 + LEVEL_COLUMNS_WAITING + 4);
+    levelColumns.clear();
 }

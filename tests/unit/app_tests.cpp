@@ -161,9 +161,11 @@ TEST_F(MainWindowTest, CreatesTheControlsAtTheirPlacesInTheMessageFont) {
         {2, L"Button", L"Stop", 0x50010000, {180, 20, 260, 50}},
         {10, L"Button", L"Export MP3", 0x50010000, {270, 20, 360, 50}},
         {0, L"Static", L"Ready", 0x50000080, {20, 60, 1180, 80}},  // SS_NOPREFIX: a path's "&" shows
-        {3, L"Static", L"", 0x5000000D, {20, 90, 1180, 110}},
-        {1101, L"Static", L"", 0x50000000, {20, 120, 1180, 200}},
-        {1102, L"Static", L"", 0x50000000, {20, 210, 1180, 290}},
+        {3, L"Static", L"", 0x5000000D, {20, 136, 1180, 176}},
+        {1101, L"Static", L"", 0x50000000, {20, 186, 1180, 266}},
+        {1102, L"Static", L"", 0x50000000, {80, 276, 1180, 476}},
+        {1103, L"Static", L"", 0x5000000D, {20, 276, 80, 476}},
+        {1104, L"Static", L"", 0x5000000D, {80, 478, 1180, 496}},
         {4, L"Static", L"", 0x50000080, {20, 84, 1180, 104}},
         {5, L"msctls_progress32", L"", 0x40000000, {20, 108, 260, 128}},
         {6, L"Static", L"", 0x50004080, {270, 108, 1180, 128}},
@@ -607,9 +609,20 @@ TEST_F(MainWindowTest, OwnerDrawForAnotherControlAndLevelUpdates) {
     EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, 5, reinterpret_cast<LPARAM>(&item)), 0);
     ValidateRect(levelMeter, nullptr);
     EXPECT_EQ(SendMessageW(window, WM_LEVEL_UPDATE, 0, 0), 0);
+    // A level repaints the bar's rows of the scale's width; the scale under it stays.
     RECT dirty;
     EXPECT_TRUE(GetUpdateRect(levelMeter, &dirty, FALSE));
-    EXPECT_EQ(dirty.right - dirty.left, 1160);
+    EXPECT_EQ(dirty.left, 0);
+    EXPECT_EQ(dirty.right, 1160 - 110 - 8);
+    EXPECT_EQ(dirty.bottom, 18);
+    // A new clipped sample repaints the clip indicator at the right end too.
+    ValidateRect(levelMeter, nullptr);
+    clippedSamples.store(5);
+    EXPECT_EQ(SendMessageW(window, WM_LEVEL_UPDATE, 0, 0), 0);
+    EXPECT_TRUE(GetUpdateRect(levelMeter, &dirty, FALSE));
+    EXPECT_EQ(dirty.right, 1160);
+    EXPECT_EQ(dirty.bottom, 40);
+    clippedSamples.store(0);
 }
 
 TEST_F(MainWindowTest, ClosingWhileTheMissingSpectrumIsReportedEndsStartUpWithoutARenderThread) {

@@ -42,6 +42,9 @@ void resetLiveState() {
     { std::lock_guard<std::mutex> g(fftInputMutex); fftInputBuffer.clear(); }
     { std::lock_guard<std::mutex> g(spectrumMutex); spectrumData.clear(); }
     inputLevel.store(0.0f);
+    inputPeak.store(0.0f);
+    clippedSamples.store(0);
+    { std::lock_guard<std::mutex> g(levelColumnsMutex); levelColumns.clear(); }
     captureSampleRate = 48000;
 }
 
@@ -248,6 +251,51 @@ TEST_F(PacketTest, LimitsTheLevelToOneAndClampsThePcm) {
     EXPECT_EQ(takeQueued(), std::vector<int16_t>(480, 32767));
     std::lock_guard<std::mutex> g(fftInputMutex);
     EXPECT_EQ(fftInputBuffer.front(), 2.0f);  // the analyser sees the unclamped value
+}
+
+TEST(PeakAndClipping, TheHighestMagnitudeAndEverySampleAtFullScale) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const struct {
+        std::vector<float> samples;
+        float peak;
+        uint64_t clipped;
+    } cases[] = {
+        {{}, 0.0f, 0},
+        {{0.0f, -0.25f, 0.5f}, 0.5f, 0},
+        {{0.99999f, -0.99999f}, 0.99999f, 0},          // below full scale: clean
+        {{1.0f, -1.0f, 0.5f}, 1.0f, 2},                // full scale in either direction clips
+        {{1.5f, -3.0f, 0.0f}, 3.0f, 2},
+        {{nan, 0.25f}, 0.25f, 0},                      // a NaN converts to 0: neither peak nor clip
+        {{inf, -inf}, inf, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.samples));
+        EXPECT_EQ(packetPeak(c.samples), c.peak);
+        EXPECT_EQ(countClipped(c.samples.data(), c.samples.size()), c.clipped);
+    }
+}
+
+TEST_F(PacketTest, PublishesThePeakOfTheFirstChannelAndCountsClippingOnEveryChannel) {
+    // Stereo: the first channel peaks at 0.5, the second clips twice; then a packet that clips once more.
+    const std::vector<float> first = {0.5f, 1.0f, -0.25f, -1.2f, 0.1f, 0.3f};
+    DebugMonitor monitor;
+    ASSERT_TRUE(monitor.ready());
+    processPacket(first.data(), 3, 2, queue, window);
+    EXPECT_EQ(inputPeak.load(), 0.5f);
+    EXPECT_EQ(clippedSamples.load(), 2u);
+    // The peak not yet taken by the meter is kept when a lower one follows.
+    const std::vector<float> second = {-1.0f, 0.0f, 0.2f, 0.0f};
+    processPacket(second.data(), 2, 2, queue, window);
+    EXPECT_EQ(inputPeak.load(), 1.0f);
+    EXPECT_EQ(clippedSamples.load(), 3u);
+    const std::vector<float> third = {0.1f, 0.0f};
+    processPacket(third.data(), 1, 2, queue, window);
+    EXPECT_EQ(inputPeak.load(), 1.0f);
+    EXPECT_EQ(clippedSamples.load(), 3u);
+    const std::vector<std::string> told = monitor.linesStartingWith("[CLIP]");
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[1], "[CLIP] 1 samples at full scale in this packet, 3 in the recording\n");
 }
 
 TEST_F(PacketTest, AZeroFramePacketPublishesNoLevel) {
