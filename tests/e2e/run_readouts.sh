@@ -19,6 +19,7 @@ MOUNTED=""
 POLLER=""
 RATE=96000  # the test server's sine source: 48000 Hz mono, 16-bit
 cleanup() {
+  rm -f "$WORK/hold"
   [ -n "$POLLER" ] && kill "$POLLER" 2>/dev/null
   stop_app
   [ -n "$MOUNTED" ] && umount "$SMALL"
@@ -26,7 +27,11 @@ cleanup() {
 }
 trap cleanup EXIT
 
-(cd "$WORK" && exec wine "$EXE") >/dev/null 2>&1 &
+# Writes of the exports' partial files are held while $WORK/hold exists (stall_write.c), so that
+# the second export starts while the first still runs however fast the machine encodes.
+cc -shared -fPIC -o "$WORK/stall_write.so" "$HERE/stall_write.c" -ldl || { echo "cannot build the stall library" >&2; exit 1; }
+(cd "$WORK" && exec env LD_PRELOAD="$WORK/stall_write.so" VOXTREL_STALL_NAME=.part VOXTREL_STALL_FLAG="$WORK/hold" \
+  wine "$EXE") >/dev/null 2>&1 &
 APP_PID=$!
 check "main window appears" drive wait-window 30000
 
@@ -83,11 +88,14 @@ EOF
 : >"$WORK/exports.log"
 (while :; do drive export-progress >>"$WORK/exports.log"; sleep 0.05; done) &
 POLLER=$!
+touch "$WORK/hold"
 drive click 10
 check "export dialog accepts the first MP3" drive save-dialog "$(winpath "$WORK/first.mp3")"
-for _ in $(seq 200); do grep -q "^[1-9][0-9]*	1	Exporting" "$WORK/exports.log" && break; sleep 0.1; done
+for _ in $(seq 200); do grep -q "	1	Exporting" "$WORK/exports.log" && break; sleep 0.1; done
 drive click 10
 check "export dialog accepts the second MP3" drive save-dialog "$(winpath "$WORK/second.mp3")"
+for _ in $(seq 200); do grep -q "Exporting.*   Exporting" "$WORK/exports.log" && break; sleep 0.1; done
+rm -f "$WORK/hold"
 for _ in $(seq 1200); do [ "$(tail -n1 "$WORK/exports.log" | grep -o 'Exported to:' | wc -l)" -eq 2 ] && break; sleep 0.1; done
 kill "$POLLER"; wait "$POLLER" 2>/dev/null; POLLER=""
 drive export-progress >>"$WORK/exports.log"

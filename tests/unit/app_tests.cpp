@@ -214,9 +214,9 @@ TEST(Layout, ButtonsGrowToTheirTextsAndLinesToTheFont) {
         {1, {214, 20, 294, 50}},    // pushed along by as much
         {2, {304, 20, 394, 50}},
         {3, {20, 60, 1180, 82}},    // the status line as tall as the font
-        {4, {20, 90, 1180, 110}},   // the meter keeps its place
-        {7, {20, 84, 1180, 106}},
-        {9, {270, 108, 1180, 130}},
+        {4, {20, 136, 1180, 176}},  // the meter keeps its place
+        {9, {20, 84, 1180, 106}},   // the recording line
+        {11, {270, 108, 1180, 130}},  // the export's text
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.index);
