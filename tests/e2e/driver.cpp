@@ -169,15 +169,21 @@ int printEmbedding(HWND main) {
     return 0;
 }
 
-// Prints what a program's application manifest (resource 1) sets, as the system reads it from an
-// activation context: dpiAware, dpiAwareness and activeCodePage, one "name value" per line.
-int printManifestSettings(const wchar_t* program) {
+// Opens the activation context of a program's application manifest (resource 1), as the system
+// builds it when the program starts; INVALID_HANDLE_VALUE when there is none.
+HANDLE openManifestContext(const wchar_t* program) {
     ACTCTXW request{};
     request.cbSize = sizeof request;
     request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
     request.lpSource = program;
     request.lpResourceName = MAKEINTRESOURCEW(1);
-    HANDLE context = CreateActCtxW(&request);
+    return CreateActCtxW(&request);
+}
+
+// Prints what a program's application manifest (resource 1) sets, as the system reads it from an
+// activation context: dpiAware, dpiAwareness and activeCodePage, one "name value" per line.
+int printManifestSettings(const wchar_t* program) {
+    HANDLE context = openManifestContext(program);
     if (context == INVALID_HANDLE_VALUE) return 1;
     const struct {
         const wchar_t* space;
@@ -285,12 +291,7 @@ int printIconGroup(const wchar_t* program) {
 // Prints the assemblies a program's manifest (resource 1) brings in, as the system resolves them
 // into an activation context: one encoded identity per line, the program's own first.
 int printManifestAssemblies(const wchar_t* program) {
-    ACTCTXW request{};
-    request.cbSize = sizeof request;
-    request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
-    request.lpSource = program;
-    request.lpResourceName = MAKEINTRESOURCEW(1);
-    HANDLE context = CreateActCtxW(&request);
+    HANDLE context = openManifestContext(program);
     if (context == INVALID_HANDLE_VALUE) return 1;
     // The record is followed by the strings it points to, hence the room.
     std::vector<BYTE> details(8192);
