@@ -18,9 +18,9 @@ RATE = 48000
 CHUNK = 480  # 10 ms
 
 
-def sample(spec, n):
-    """Returns sample n of the signal the control line spec names."""
-    words = spec.split()
+def sample(signal, n):
+    """Returns sample n of the signal the control file names."""
+    words = signal.split()
     if not words or words[0] == "silence":
         return 0.0
     if words[0] == "constant":
@@ -29,7 +29,7 @@ def sample(spec, n):
         return float(words[2]) * math.sin(2 * math.pi * float(words[1]) * n / RATE)
     if words[0] == "clicks":
         return float(words[1]) if n % (RATE // 4) == 0 else 0.0
-    raise ValueError(f"unknown signal: {spec}")
+    raise ValueError(f"unknown signal: {signal}")
 
 
 def main():
@@ -38,12 +38,12 @@ def main():
     def chunk_at(first):
         try:
             with open(control) as f:
-                spec = f.read().strip()
+                signal = f.read().strip()
         except OSError:
-            spec = "silence"
+            signal = "silence"
         samples = []
         for n in range(first, first + CHUNK):
-            value = sample(spec, n)
+            value = sample(signal, n)
             samples.extend((value, value))
         return struct.pack("<%df" % len(samples), *samples)
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <commctrl.h>
 #include <commdlg.h>
 
 #include <GLFW/glfw3.h>
@@ -417,7 +416,7 @@ TEST_F(MainWindowTest, TheStatusSaysWhereARecordingGoesWhileItRuns) {
     EXPECT_EQ(windowText(statusLabel), L"Saved to: C:\\takes\\second.wav");
 }
 
-TEST_F(MainWindowTest, TheReadoutLinesFollowTheRecordingAndTheExports) {
+TEST_F(MainWindowTest, TheRecordingLineFollowsTheRecording) {
     constexpr uint64_t rate = 96000;  // 48000 Hz mono
     recordingBytesPerSecond.store(rate);
     recordingBytesQueued.store(rate * 3);
@@ -460,17 +459,6 @@ TEST_F(MainWindowTest, TheReadoutLinesFollowTheRecordingAndTheExports) {
     EXPECT_EQ(windowText(recordingInfoLabel), L"");
     ReleaseDC(recordingInfoLabel, dc);
     recordingBytesPerSecond.store(0);
-
-    // An export's messages move the bar, shown from the first export on, and end in its line.
-    EXPECT_FALSE(IsWindowVisible(exportProgressBar));
-    exportStarted(41, L"C:\\takes\\a.mp3");
-    EXPECT_EQ(SendMessageW(window, WM_EXPORT_PROGRESS, 41, 500), 0);
-    EXPECT_TRUE(IsWindowVisible(exportProgressBar));
-    EXPECT_EQ(SendMessageW(exportProgressBar, PBM_GETPOS, 0, 0), 500);
-    EXPECT_EQ(windowText(exportStatusLabel), L"Exporting 50 %: C:\\takes\\a.mp3");
-    EXPECT_EQ(SendMessageW(window, WM_EXPORT_FINISHED, 41, 61000), 0);
-    EXPECT_EQ(SendMessageW(exportProgressBar, PBM_GETPOS, 0, 0), 1000);
-    EXPECT_EQ(windowText(exportStatusLabel), L"Exported to: C:\\takes\\a.mp3 (1:01)");
 }
 
 TEST_F(MainWindowTest, RecordingSavedTellsTheOutcomeAndReturnsToIdle) {
